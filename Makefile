@@ -1,0 +1,36 @@
+# KXInstall: `make` builds, `make test` runs every test, `make demo` packs and
+# runs the example. Each first installs any missing Debian package.
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test demo bench fuzz clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+build: deps
+	@cmake --preset win32 >/dev/null
+	@cmake --build build/win32 -j$(JOBS)
+	@cmake --preset host >/dev/null
+	@cmake --build build/host -j$(JOBS)
+	@mkdir -p dist
+	@cp build/win32/kxsetup.exe dist/kxsetup.exe
+	@cp build/host/tools/kxpack/kxpack dist/kxpack
+
+test: build
+	@cd build/host && ctest -j$(JOBS) --output-on-failure
+
+demo: build
+	dist/kxpack build examples/sample-app -o dist/SampleAppSetup.exe
+	dist/kxpack list dist/SampleAppSetup.exe
+
+bench: build
+	@tools/run-bench
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@tools/run-fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build dist

@@ -1,0 +1,73 @@
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "archive/ArchiveReader.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Drops everything up to and including the first occurrence of pattern.
+bool DropThrough(char* name, const char* pattern) {
+    const char* found = std::strstr(name, pattern);
+    if (found == nullptr) return false;
+    const char* rest = found + std::strlen(pattern);
+    std::memmove(name, rest, std::strlen(rest) + 1);
+    return true;
+}
+
+bool ApplyOneRule(char* name) {
+    if (name[0] != '\0' && name[1] == ':') {
+        std::memmove(name, name + 2, std::strlen(name + 2) + 1);
+        return true;
+    }
+    if (IsSeparator(name[0])) {
+        std::memmove(name, name + 1, std::strlen(name + 1) + 1);
+        return true;
+    }
+    return DropThrough(name, "\\..\\") || DropThrough(name, "\\../") || DropThrough(name, "/../") ||
+           DropThrough(name, "/..\\");
+}
+
+bool IsReservedDeviceName(const std::string& component) {
+    // Windows opens the device whatever extension follows: "nul.txt" is NUL.
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
+        return true;
+    }
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
+bool IsSafeComponent(const std::string& component) {
+    if (component.empty() || component == ".") return true;
+    // Windows trims trailing dots and blanks, so ". ." or "..." could become "..".
+    if (component.find_first_not_of(". ") == std::string::npos) return false;
+    return !IsReservedDeviceName(component);
+}
+
+}  // namespace
+
+void SanitiseArchiveName(char* name) {
+    while (ApplyOneRule(name)) {
+    }
+}
+
+bool IsSafeRelativeName(const char* name) {
+    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
+    std::string component;
+    for (const char* p = name;; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\0' || IsSeparator(static_cast<char>(c))) {
+            if (!IsSafeComponent(component)) return false;
+            component.clear();
+            if (c == '\0') return true;
+            continue;
+        }
+        if (c < 0x20 || std::strchr(":<>\"|?*", c) != nullptr) return false;
+        component += static_cast<char>(c);
+    }
+}

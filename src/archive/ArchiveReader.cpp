@@ -1,0 +1,473 @@
+#include "archive/ArchiveReader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/PackageFormat.h"
+#include "platform/Platform.h"
+
+using package::ReadLe16;
+using package::ReadLe32;
+
+namespace {
+
+constexpr uint32_t kReaderKind = 0x4b585a52;  // "RZXK"
+constexpr uint32_t kDeadKind = 0xdeadbeef;
+constexpr uint32_t kBufferSize = 16384;
+constexpr uint32_t kEndSearchWindow = 65535;
+constexpr uint32_t kEndSearchBlock = 1028;
+constexpr int kPathCapacity = 260;
+
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+constexpr uint16_t kFlagEncrypted = 0x1;
+constexpr uint16_t kFlagDataDescriptor = 0x8;
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600LL;
+
+struct CentralHeader {
+    uint16_t versionMadeBy = 0;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint32_t dosDateTime = 0;
+    uint32_t crc = 0;
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+    uint16_t nameLength = 0;
+    uint16_t extraLength = 0;
+    uint16_t commentLength = 0;
+    uint32_t externalAttributes = 0;
+    uint32_t localHeaderOffset = 0;
+};
+
+}  // namespace
+
+struct ArchiveReaderState {
+    uint32_t kind = kReaderKind;
+    platform::UniqueFile file;
+    int64_t fileSize = 0;
+
+    // From the end record.
+    uint32_t entryCount = 0;
+    uint32_t directorySize = 0;
+    uint32_t directoryOffset = 0;
+    int64_t bytesBefore = 0;
+
+    // The current central directory entry.
+    uint32_t currentNumber = 0;
+    int64_t currentPosition = 0;
+    CentralHeader current;
+    char currentName[kArchiveNameCapacity] = {};
+    bool currentValid = false;
+
+    // Where the current item's data starts, once its local header is checked.
+    int64_t dataStart = 0;
+
+    ArchiveEntry cachedEntry;
+    int32_t cachedIndex = -1;
+
+    std::unique_ptr<unsigned char[]> inputBuffer;
+    std::unique_ptr<unsigned char[]> outputBuffer;
+    std::string baseFolder;
+};
+
+namespace {
+
+bool ReadExactly(ArchiveReaderState* state, int64_t position, void* buffer, uint32_t size) {
+    if (position < 0) return false;
+    return platform::ReadFileAt(state->file.Get(), position, buffer, size) == static_cast<int64_t>(size);
+}
+
+// Position of the end record, or -1 when the last 64 KiB hold none.
+int64_t FindEndRecord(ArchiveReaderState* state) {
+    const int64_t size = state->fileSize;
+    const int64_t windowStart = size > kEndSearchWindow ? size - kEndSearchWindow : 0;
+    unsigned char block[kEndSearchBlock];
+    int64_t blockEnd = size;
+    while (blockEnd > windowStart) {
+        const int64_t blockStart = std::max(windowStart, blockEnd - static_cast<int64_t>(kEndSearchBlock));
+        const uint32_t length = static_cast<uint32_t>(blockEnd - blockStart);
+        if (!ReadExactly(state, blockStart, block, length)) return -1;
+        for (int64_t at = static_cast<int64_t>(length) - 4; at >= 0; --at) {
+            if (ReadLe32(block + at) == package::kEndRecordSignature) return blockStart + at;
+        }
+        if (blockStart == windowStart) break;
+        blockEnd = blockStart + 4;  // blocks overlap so a signature across them is found
+    }
+    return -1;
+}
+
+bool ReadEndRecord(ArchiveReaderState* state, int64_t recordPosition) {
+    unsigned char record[package::kEndRecordSize];
+    if (!ReadExactly(state, recordPosition, record, sizeof record)) return false;
+    const uint16_t thisDisk = ReadLe16(record + 4);
+    const uint16_t directoryDisk = ReadLe16(record + 6);
+    const uint16_t entriesOnDisk = ReadLe16(record + 8);
+    const uint16_t totalEntries = ReadLe16(record + 10);
+    state->directorySize = ReadLe32(record + 12);
+    state->directoryOffset = ReadLe32(record + 16);
+    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != totalEntries) return false;
+    const int64_t directoryEnd = static_cast<int64_t>(state->directoryOffset) + state->directorySize;
+    if (recordPosition < directoryEnd) return false;
+    state->entryCount = totalEntries;
+    state->bytesBefore = recordPosition - directoryEnd;
+    return true;
+}
+
+// Reads the central header at the current position, with its name.
+bool ReadCurrentHeader(ArchiveReaderState* state) {
+    state->currentValid = false;
+    unsigned char header[package::kCentralHeaderSize];
+    if (!ReadExactly(state, state->currentPosition + state->bytesBefore, header, sizeof header)) return false;
+    if (ReadLe32(header) != package::kCentralHeaderSignature) return false;
+    CentralHeader& h = state->current;
+    h.versionMadeBy = ReadLe16(header + 4);
+    h.flags = ReadLe16(header + 8);
+    h.method = ReadLe16(header + 10);
+    h.dosDateTime = ReadLe32(header + 12);
+    h.crc = ReadLe32(header + 16);
+    h.compressedSize = ReadLe32(header + 20);
+    h.uncompressedSize = ReadLe32(header + 24);
+    h.nameLength = ReadLe16(header + 28);
+    h.extraLength = ReadLe16(header + 30);
+    h.commentLength = ReadLe16(header + 32);
+    h.externalAttributes = ReadLe32(header + 38);
+    h.localHeaderOffset = ReadLe32(header + 42);
+    // A longer name would have to be cut, and a cut name can name another place.
+    if (h.nameLength >= kArchiveNameCapacity) return false;
+    const int64_t namePosition = state->currentPosition + state->bytesBefore + package::kCentralHeaderSize;
+    if (!ReadExactly(state, namePosition, state->currentName, h.nameLength)) return false;
+    state->currentName[h.nameLength] = '\0';
+    state->currentValid = true;
+    return true;
+}
+
+void GoToFirstEntry(ArchiveReaderState* state) {
+    state->currentPosition = state->directoryOffset;
+    state->currentNumber = 0;
+    ReadCurrentHeader(state);
+}
+
+bool GoToNextEntry(ArchiveReaderState* state) {
+    if (!state->currentValid || state->currentNumber + 1 >= state->entryCount) return false;
+    const CentralHeader& h = state->current;
+    state->currentPosition += package::kCentralHeaderSize + h.nameLength + h.extraLength + h.commentLength;
+    state->currentNumber += 1;
+    return ReadCurrentHeader(state);
+}
+
+bool GoToEntry(ArchiveReaderState* state, uint32_t number) {
+    if (number < state->currentNumber || !state->currentValid) GoToFirstEntry(state);
+    while (state->currentNumber < number) {
+        if (!GoToNextEntry(state)) return false;
+    }
+    return state->currentValid;
+}
+
+uint32_t AttributesFromHeader(const CentralHeader& h) {
+    const uint32_t host = h.versionMadeBy >> 8;
+    const uint32_t a = h.externalAttributes;
+    if (host == 0 || host == 7 || host == 11 || host == 14) {
+        return a & (platform::kAttributeReadOnly | platform::kAttributeHidden | platform::kAttributeSystem |
+                    platform::kAttributeDirectory | platform::kAttributeArchive);
+    }
+    uint32_t attributes = platform::kAttributeArchive;
+    if (a & (1u << 30)) attributes |= platform::kAttributeDirectory;
+    if (!(a & (1u << 23))) attributes |= platform::kAttributeReadOnly;
+    return attributes;
+}
+
+uint64_t FileTimeFromDos(uint32_t dosDateTime) {
+    const uint32_t time = dosDateTime & 0xFFFF;
+    const uint32_t date = dosDateTime >> 16;
+    platform::CivilTime local;
+    local.year = 1980 + static_cast<int>(date >> 9);
+    local.month = static_cast<int>((date >> 5) & 15);
+    local.day = static_cast<int>(date & 31);
+    local.hour = static_cast<int>(time >> 11);
+    local.minute = static_cast<int>((time >> 5) & 63);
+    local.second = static_cast<int>(2 * (time & 31));
+    uint64_t fileTime = 0;
+    if (platform::LocalTimeToFileTime(local, &fileTime)) return fileTime;
+    // A date that names no real moment (month 0, say) takes the DOS epoch.
+    const platform::CivilTime epoch = {1980, 1, 1, 0, 0, 0};
+    platform::LocalTimeToFileTime(epoch, &fileTime);
+    return fileTime;
+}
+
+uint64_t FileTimeFromUnix(int32_t seconds) {
+    return static_cast<uint64_t>((static_cast<int64_t>(seconds) + kUnixEpochInFileTimeSeconds) * 10000000LL);
+}
+
+// Applies the first "UT" block of a local extra field.
+void ApplyExtendedTimestamp(const std::vector<unsigned char>& extra, ArchiveEntry* entry) {
+    const size_t length = extra.size();
+    for (size_t offset = 0; offset + 4 < length;) {
+        const uint16_t dataSize = ReadLe16(&extra[offset + 2]);
+        if (extra[offset] == 'U' && extra[offset + 1] == 'T') {
+            const size_t blockEnd = std::min(length, offset + 4 + dataSize);
+            const unsigned char flags = extra[offset + 4];
+            size_t at = offset + 5;
+            uint64_t* targets[3] = {&entry->writeTime, &entry->accessTime, &entry->creationTime};
+            for (int bit = 0; bit < 3; ++bit) {
+                if (!(flags & (1 << bit))) continue;
+                if (at + 4 > blockEnd) break;
+                *targets[bit] = FileTimeFromUnix(static_cast<int32_t>(ReadLe32(&extra[at])));
+                at += 4;
+            }
+            return;
+        }
+        offset += 4 + static_cast<size_t>(dataSize);
+    }
+}
+
+bool IsValidHandle(ArchiveHandle handle) { return handle != nullptr; }
+
+// Checks the item's local header against the current central one and reads
+// its extra field. Sets dataStart, which stays valid while the item is cached.
+ArchiveResult CheckLocalHeader(ArchiveReaderState* state, std::vector<unsigned char>* extra) {
+    const CentralHeader& h = state->current;
+    const int64_t headerPosition = static_cast<int64_t>(h.localHeaderOffset) + state->bytesBefore;
+    unsigned char local[package::kLocalHeaderSize];
+    if (!ReadExactly(state, headerPosition, local, sizeof local)) return ArchiveResult::Corrupt;
+    if (ReadLe32(local) != package::kLocalHeaderSignature) return ArchiveResult::Corrupt;
+    const uint16_t method = ReadLe16(local + 8);
+    if (method != h.method || (method != kMethodStored && method != kMethodDeflated)) return ArchiveResult::Corrupt;
+    const uint16_t nameLength = ReadLe16(local + 26);
+    const uint16_t extraLength = ReadLe16(local + 28);
+    if (nameLength != h.nameLength) return ArchiveResult::Corrupt;
+    if (!(h.flags & kFlagDataDescriptor)) {
+        if (ReadLe32(local + 14) != h.crc || ReadLe32(local + 18) != h.compressedSize ||
+            ReadLe32(local + 22) != h.uncompressedSize) {
+            return ArchiveResult::Corrupt;
+        }
+    }
+    extra->resize(extraLength);
+    const int64_t extraPosition = headerPosition + package::kLocalHeaderSize + nameLength;
+    if (extraLength > 0 && !ReadExactly(state, extraPosition, extra->data(), extraLength)) {
+        return ArchiveResult::ReadFailed;
+    }
+    state->dataStart = static_cast<int64_t>(h.localHeaderOffset) + package::kLocalHeaderSize + nameLength + extraLength;
+    return ArchiveResult::Ok;
+}
+
+ArchiveResult DescribeItem(ArchiveReaderState* state, int32_t index, ArchiveEntry* entry) {
+    if (index == state->cachedIndex) {
+        *entry = state->cachedEntry;
+        return ArchiveResult::Ok;
+    }
+    // From here the current entry moves; the cache is valid again only once
+    // this item is described, so a hit always means current entry == index.
+    state->cachedIndex = -1;
+    if (!GoToEntry(state, static_cast<uint32_t>(index))) return ArchiveResult::Corrupt;
+    std::vector<unsigned char> extra;
+    const ArchiveResult checked = CheckLocalHeader(state, &extra);
+    if (checked != ArchiveResult::Ok) return checked;
+
+    const CentralHeader& h = state->current;
+    entry->index = index;
+    std::memcpy(entry->name, state->currentName, sizeof entry->name);
+    SanitiseArchiveName(entry->name);
+    entry->attributes = AttributesFromHeader(h);
+    const uint64_t dosTime = FileTimeFromDos(h.dosDateTime);
+    entry->accessTime = entry->creationTime = entry->writeTime = dosTime;
+    ApplyExtendedTimestamp(extra, entry);
+    entry->compressedSize = static_cast<int32_t>(h.compressedSize);
+    entry->uncompressedSize = static_cast<int32_t>(h.uncompressedSize);
+
+    state->cachedEntry = *entry;
+    state->cachedIndex = index;
+    return ArchiveResult::Ok;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsRootedPath(const std::string& path) {
+    return (!path.empty() && IsSeparator(path[0])) || (path.size() >= 2 && path[1] == ':');
+}
+
+// Creates base (when given and missing) and every level of folder below it.
+// Failures are not reported: the file creation that follows fails instead.
+void EnsureFolderChain(const std::string& base, const std::string& folder) {
+    if (!base.empty() && !platform::PathExists(base.c_str())) platform::CreateFolder(base.c_str());
+    for (size_t i = 1; i <= folder.size(); ++i) {
+        if (i < folder.size() && !IsSeparator(folder[i])) continue;
+        const std::string level = base + folder.substr(0, i);
+        if (level.size() >= kPathCapacity) return;
+        if (!platform::PathExists(level.c_str())) platform::CreateFolder(level.c_str());
+    }
+}
+
+// Streams the current item's data into the open target, checking its size
+// and CRC-32 at the end.
+ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle target) {
+    const CentralHeader& h = state->current;
+    if (!state->inputBuffer) state->inputBuffer.reset(new unsigned char[kBufferSize]);
+    if (!state->outputBuffer) state->outputBuffer.reset(new unsigned char[kBufferSize]);
+    unsigned char* input = state->inputBuffer.get();
+    unsigned char* output = state->outputBuffer.get();
+
+    z_stream stream{};
+    const bool deflated = h.method == kMethodDeflated;
+    if (deflated && inflateInit2(&stream, -MAX_WBITS) != Z_OK) return ArchiveResult::InflateFailed;
+    struct InflateEnd {
+        z_stream* s;
+        bool active;
+        ~InflateEnd() { if (active) inflateEnd(s); }
+    } inflateGuard{&stream, deflated};
+
+    int64_t position = state->dataStart + state->bytesBefore;
+    uint32_t remainingCompressed = h.compressedSize;
+    uint32_t remainingUncompressed = h.uncompressedSize;
+    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+    bool streamEnded = false;
+
+    while (remainingUncompressed > 0 && !streamEnded) {
+        if (stream.avail_in == 0 && remainingCompressed > 0) {
+            const uint32_t want = std::min(remainingCompressed, kBufferSize);
+            const int64_t got = platform::ReadFileAt(state->file.Get(), position, input, want);
+            if (got <= 0) return ArchiveResult::InflateFailed;
+            position += got;
+            remainingCompressed -= static_cast<uint32_t>(got);
+            stream.next_in = input;
+            stream.avail_in = static_cast<uInt>(got);
+        }
+        const uint32_t room = std::min(remainingUncompressed, kBufferSize);
+        uint32_t produced = 0;
+        if (deflated) {
+            stream.next_out = output;
+            stream.avail_out = room;
+            const int status = inflate(&stream, Z_SYNC_FLUSH);
+            if (status == Z_STREAM_END) {
+                streamEnded = true;
+            } else if (status != Z_OK && !(status == Z_BUF_ERROR && stream.avail_in == 0 && remainingCompressed > 0)) {
+                return ArchiveResult::InflateFailed;
+            }
+            produced = room - stream.avail_out;
+        } else {
+            produced = std::min(room, static_cast<uint32_t>(stream.avail_in));
+            std::memcpy(output, stream.next_in, produced);
+            stream.next_in += produced;
+            stream.avail_in -= produced;
+        }
+        if (produced == 0 && !streamEnded && stream.avail_in == 0 && remainingCompressed == 0) {
+            return ArchiveResult::InflateFailed;  // the data ended before the item did
+        }
+        if (produced > 0 && !platform::WriteToFile(target, output, produced)) return ArchiveResult::WriteFailed;
+        crc = static_cast<uint32_t>(crc32(crc, output, produced));
+        remainingUncompressed -= produced;
+    }
+    if (remainingUncompressed != 0 || crc != h.crc) return ArchiveResult::ChecksumFailed;
+    return ArchiveResult::Ok;
+}
+
+ArchiveResult ExtractFolderItem(ArchiveReaderState* state, const std::string& target) {
+    if (IsRootedPath(target)) {
+        EnsureFolderChain(std::string(), target);
+    } else {
+        EnsureFolderChain(state->baseFolder, target);
+    }
+    return ArchiveResult::Ok;
+}
+
+ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& entry, const std::string& target) {
+    const size_t split = target.find_last_of("/\\");
+    std::string fullPath;
+    if (split == std::string::npos) {
+        fullPath = state->baseFolder + target;
+        EnsureFolderChain(state->baseFolder, std::string());
+    } else {
+        const std::string folder = target.substr(0, split + 1);
+        if (IsRootedPath(folder)) {
+            fullPath = target;
+            EnsureFolderChain(std::string(), folder);
+        } else {
+            fullPath = state->baseFolder + target;
+            EnsureFolderChain(state->baseFolder, folder);
+        }
+    }
+    if (fullPath.size() >= kPathCapacity) return ArchiveResult::FileOpenFailed;
+
+    platform::UniqueFile file(platform::CreateFileForWriting(fullPath.c_str(), entry.attributes));
+    if (!file.IsOpen()) return ArchiveResult::FileOpenFailed;
+    const ArchiveResult copied = CopyItemData(state, file.Get());
+    if (copied == ArchiveResult::Ok) {
+        platform::SetFileTimes(file.Get(), entry.creationTime, entry.accessTime, entry.writeTime);
+        return ArchiveResult::Ok;
+    }
+    if (copied == ArchiveResult::ChecksumFailed) {
+        // Wrong data must not pass for the item: remove it rather than leave
+        // a file that looks installed.
+        file.Reset();
+        if (entry.attributes & platform::kAttributeReadOnly) {
+            platform::WriteAttributes(fullPath.c_str(), platform::kAttributeNormal);
+        }
+        platform::RemoveFile(fullPath.c_str());
+    }
+    return copied;
+}
+
+}  // namespace
+
+ArchiveHandle OpenArchive(const char* path) {
+    if (path == nullptr) return nullptr;
+    std::unique_ptr<ArchiveReaderState> state(new ArchiveReaderState);
+    state->baseFolder = platform::GetCurrentFolder();
+    if (state->baseFolder.empty() || !IsSeparator(state->baseFolder.back())) state->baseFolder += '\\';
+    if (state->baseFolder.size() >= kPathCapacity) state->baseFolder.clear();
+
+    state->file.Reset(platform::OpenFileForReading(path));
+    if (!state->file.IsOpen()) return nullptr;
+    state->fileSize = platform::GetFileSize(state->file.Get());
+    if (state->fileSize < package::kEndRecordSize) return nullptr;
+    const int64_t recordPosition = FindEndRecord(state.get());
+    if (recordPosition < 0 || !ReadEndRecord(state.get(), recordPosition)) return nullptr;
+    GoToFirstEntry(state.get());
+    return state.release();
+}
+
+ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* entry) {
+    if (entry == nullptr) return ArchiveResult::BadArgument;
+    entry->index = 0;
+    entry->name[0] = '\0';
+    entry->uncompressedSize = 0;
+    if (!IsValidHandle(handle)) return ArchiveResult::BadArgument;
+    if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
+    if (index < -1 || index >= static_cast<int64_t>(handle->entryCount)) return ArchiveResult::BadArgument;
+    if (index == -1) {
+        *entry = ArchiveEntry();
+        entry->index = static_cast<int32_t>(handle->entryCount);
+        return ArchiveResult::Ok;
+    }
+    return DescribeItem(handle, index, entry);
+}
+
+ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath) {
+    if (!IsValidHandle(handle) || targetPath == nullptr) return ArchiveResult::BadArgument;
+    if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
+    if (index < 0 || index >= static_cast<int64_t>(handle->entryCount)) return ArchiveResult::BadArgument;
+
+    ArchiveEntry entry;
+    const ArchiveResult described = DescribeItem(handle, index, &entry);
+    if (described != ArchiveResult::Ok) return described;
+
+    if (!IsSafeRelativeName(entry.name)) return ArchiveResult::UnsafeName;
+    if (handle->current.flags & kFlagEncrypted) return ArchiveResult::PasswordMismatch;
+    const std::string target = targetPath;
+    if (entry.attributes & platform::kAttributeDirectory) return ExtractFolderItem(handle, target);
+    return ExtractFileItem(handle, entry, target);
+}
+
+ArchiveResult CloseArchive(ArchiveHandle handle) {
+    if (!IsValidHandle(handle)) return ArchiveResult::BadArgument;
+    if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
+    handle->kind = kDeadKind;
+    delete handle;
+    return ArchiveResult::Ok;
+}

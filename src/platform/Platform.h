@@ -1,0 +1,97 @@
+#pragma once
+// The few operating-system services the portable code needs. One
+// implementation per system is chosen at link time: PlatformWin32.cpp for the
+// stub and the Windows tests, PlatformPosix.cpp for the host tools and tests.
+// Paths are narrow strings; "/" and "\" both separate folders on every system.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Windows file attribute bits, used as-is on every system.
+constexpr uint32_t kAttributeReadOnly = 0x1;
+constexpr uint32_t kAttributeHidden = 0x2;
+constexpr uint32_t kAttributeSystem = 0x4;
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeArchive = 0x20;
+constexpr uint32_t kAttributeNormal = 0x80;
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+constexpr uint32_t kNoAttributes = 0xFFFFFFFFu;
+
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+// Opens an existing file read-only, shared for reading. kNoFile on failure.
+FileHandle OpenFileForReading(const char* path);
+// Creates or truncates a file for writing, not shared, with the given
+// attributes. Fails (kNoFile) on an existing read-only file.
+FileHandle CreateFileForWriting(const char* path, uint32_t attributes);
+// Reads up to size bytes at offset. Returns the bytes read, 0 at end of file,
+// -1 on error.
+int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size);
+// Appends size bytes at the current position; false unless all were written.
+bool WriteToFile(FileHandle file, const void* data, uint32_t size);
+// Size in bytes, -1 on error.
+int64_t GetFileSize(FileHandle file);
+// Times are FILETIME values: 100 ns units since 1601-01-01 UTC.
+bool SetFileTimes(FileHandle file, uint64_t creation, uint64_t access, uint64_t write);
+void CloseFile(FileHandle file);
+
+// Owns one open file.
+class UniqueFile {
+public:
+    explicit UniqueFile(FileHandle file = kNoFile) : file_(file) {}
+    ~UniqueFile() { Reset(); }
+    UniqueFile(const UniqueFile&) = delete;
+    UniqueFile& operator=(const UniqueFile&) = delete;
+    FileHandle Get() const { return file_; }
+    bool IsOpen() const { return file_ != kNoFile; }
+    void Reset(FileHandle file = kNoFile) {
+        if (file_ != kNoFile) CloseFile(file_);
+        file_ = file;
+    }
+
+private:
+    FileHandle file_;
+};
+
+bool PathExists(const char* path);
+// Creates one folder level; false when it could not be created (or exists).
+bool CreateFolder(const char* path);
+// Removes an empty folder, or a folder link (junction, symbolic link) itself.
+bool RemoveFolder(const char* path);
+// Removes a file, or a file link itself.
+bool RemoveFile(const char* path);
+// kNoAttributes when the path does not exist.
+uint32_t ReadAttributes(const char* path);
+bool WriteAttributes(const char* path, uint32_t attributes);
+
+struct FolderEntry {
+    std::string name;
+    uint32_t attributes = 0;  // kAttributeDirectory for folders and folder links
+    bool isLink = false;      // a junction or symbolic link: never followed
+};
+// Lists a folder without "." and "..". False when the listing could not be
+// started or ended on an error rather than at its end.
+bool ListFolder(const char* folder, std::vector<FolderEntry>* entries);
+
+// The process's current folder, without a trailing separator.
+std::string GetCurrentFolder();
+// The user's temporary folder, with its trailing separator.
+std::string GetTempFolder();
+// Full path of the running executable.
+std::string GetModuleFilePath();
+
+// A calendar date and time as the archive's DOS fields give it.
+struct CivilTime {
+    int year, month, day, hour, minute, second;
+};
+// Converts a local calendar time to a UTC FILETIME value; false when the
+// time names no real moment.
+bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime);
+
+void SleepMilliseconds(uint32_t milliseconds);
+
+}  // namespace platform

@@ -1,0 +1,212 @@
+// Host stand-ins for the Windows services: "\" is a folder separator here
+// too, FILETIME values map to Unix times, and only the read-only attribute
+// has a meaning (no owner write permission).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Platform.h"
+
+namespace platform {
+namespace {
+
+constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600LL;
+
+std::string NativePath(const char* path) {
+    std::string native = path;
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    return native;
+}
+
+timespec TimespecFromFileTime(uint64_t fileTime) {
+    timespec result{};
+    const int64_t units = static_cast<int64_t>(fileTime) - kUnixEpochInFileTimeSeconds * 10000000LL;
+    result.tv_sec = static_cast<time_t>(units / 10000000LL);
+    result.tv_nsec = static_cast<long>((units % 10000000LL) * 100);
+    if (result.tv_nsec < 0) {
+        result.tv_nsec += 1000000000L;
+        result.tv_sec -= 1;
+    }
+    return result;
+}
+
+bool IsRealDate(const CivilTime& t) {
+    static const int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.month < 1 || t.month > 12 || t.day < 1) return false;
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    const int days = kDaysInMonth[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+    return t.day <= days && t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 &&
+           t.second < 60;
+}
+
+}  // namespace
+
+FileHandle OpenFileForReading(const char* path) {
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    struct stat existing {};
+    // Windows refuses to replace a read-only file, even for an administrator.
+    if (::stat(native.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR)) {
+        return kNoFile;
+    }
+    const mode_t mode = (attributes & kAttributeReadOnly) ? 0444 : 0644;
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    return fd < 0 ? kNoFile : fd;
+}
+
+int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size) {
+    int64_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::pread(static_cast<int>(file), static_cast<char*>(buffer) + total, size - total,
+                                    static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+bool WriteToFile(FileHandle file, const void* data, uint32_t size) {
+    uint32_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(static_cast<int>(file), static_cast<const char*>(data) + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<uint32_t>(put);
+    }
+    return true;
+}
+
+int64_t GetFileSize(FileHandle file) {
+    struct stat info {};
+    if (::fstat(static_cast<int>(file), &info) != 0) return -1;
+    return info.st_size;
+}
+
+bool SetFileTimes(FileHandle file, uint64_t /*creation*/, uint64_t access, uint64_t write) {
+    const timespec times[2] = {TimespecFromFileTime(access), TimespecFromFileTime(write)};
+    return ::futimens(static_cast<int>(file), times) == 0;
+}
+
+void CloseFile(FileHandle file) { ::close(static_cast<int>(file)); }
+
+bool PathExists(const char* path) {
+    struct stat info {};
+    return ::stat(NativePath(path).c_str(), &info) == 0;
+}
+
+bool CreateFolder(const char* path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool RemoveFolder(const char* path) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (::lstat(native.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return ::unlink(native.c_str()) == 0;
+    return ::rmdir(native.c_str()) == 0;
+}
+
+bool RemoveFile(const char* path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+uint32_t ReadAttributes(const char* path) {
+    struct stat info {};
+    if (::stat(NativePath(path).c_str(), &info) != 0) return kNoAttributes;
+    if (S_ISDIR(info.st_mode)) return kAttributeDirectory;
+    return (info.st_mode & S_IWUSR) ? kAttributeArchive : (kAttributeArchive | kAttributeReadOnly);
+}
+
+bool WriteAttributes(const char* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) != 0) return false;
+    mode_t mode = info.st_mode & 07777;
+    mode = (attributes & kAttributeReadOnly) ? (mode & ~0222) : (mode | S_IWUSR);
+    return ::chmod(native.c_str(), mode) == 0;
+}
+
+bool ListFolder(const char* folder, std::vector<FolderEntry>* entries) {
+    const std::string native = NativePath(folder);
+    DIR* dir = ::opendir(native.c_str());
+    if (dir == nullptr) return false;
+    bool ok = true;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (item == nullptr) {
+            ok = errno == 0;
+            break;
+        }
+        const std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat info {};
+        FolderEntry entry;
+        entry.name = name;
+        if (::lstat((native + "/" + name).c_str(), &info) == 0) {
+            entry.isLink = S_ISLNK(info.st_mode);
+            if (entry.isLink) {
+                struct stat target {};
+                if (::stat((native + "/" + name).c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+                    entry.attributes = kAttributeDirectory;
+                }
+                entry.attributes |= kAttributeReparsePoint;
+            } else if (S_ISDIR(info.st_mode)) {
+                entry.attributes = kAttributeDirectory;
+            } else {
+                entry.attributes = (info.st_mode & S_IWUSR) ? kAttributeArchive : kAttributeArchive | kAttributeReadOnly;
+            }
+        }
+        entries->push_back(entry);
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+std::string GetCurrentFolder() {
+    char buffer[PATH_MAX];
+    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+std::string GetTempFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string GetModuleFilePath() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
+    if (!IsRealDate(local)) return false;
+    tm parts{};
+    parts.tm_year = local.year - 1900;
+    parts.tm_mon = local.month - 1;
+    parts.tm_mday = local.day;
+    parts.tm_hour = local.hour;
+    parts.tm_min = local.minute;
+    parts.tm_sec = local.second;
+    parts.tm_isdst = -1;
+    const time_t seconds = ::mktime(&parts);
+    if (seconds == static_cast<time_t>(-1)) return false;
+    *fileTime = static_cast<uint64_t>((static_cast<int64_t>(seconds) + kUnixEpochInFileTimeSeconds) * 10000000LL);
+    return true;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
+}  // namespace platform

@@ -1,0 +1,152 @@
+#include "startup/PackageLoader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "archive/ArchiveReader.h"
+#include "archive/PackageFormat.h"
+#include "platform/Platform.h"
+#include "state/Workspace.h"
+
+namespace {
+
+constexpr int32_t kBackgroundPageKeyPosition = 18;
+constexpr int32_t kImageSlotPosition = 16;
+constexpr int kPlacementLineCharacters = 4;
+
+// The archive's length from the trailer, bounded by what the file holds.
+int64_t ReadArchiveLength(platform::FileHandle installer, int64_t installerSize) {
+    if (installerSize < package::kTrailerSize) return 0;
+    unsigned char trailer[package::kTrailerSize];
+    const int64_t trailerAt = installerSize - package::kTrailerSize;
+    if (platform::ReadFileAt(installer, trailerAt, trailer, sizeof trailer) != package::kTrailerSize) return 0;
+    const int64_t length = static_cast<int64_t>(package::ReadLe64(trailer));
+    if (length <= 0) return 0;
+    return length > trailerAt ? trailerAt : length;
+}
+
+bool StopForCancel(const InstallerState& state) { return state.cancelLoading.load(std::memory_order_acquire); }
+
+// Reads one line of at most capacity - 1 characters; the rest of a longer
+// line is skipped so the next read starts on the next line.
+bool ReadShortLine(std::FILE* file, char* line, int capacity) {
+    if (std::fgets(line, capacity, file) == nullptr) return false;
+    if (std::strchr(line, '\n') == nullptr) {
+        int c;
+        while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
+bool IsControlItem(const char* name) {
+    return std::strncmp(name, package::kControlFolder, package::kControlFolderLength) == 0;
+}
+
+bool HasAt(const char* name, size_t length, size_t position, const char* text) {
+    const size_t textLength = std::strlen(text);
+    return length >= position + textLength && std::memcmp(name + position, text, textLength) == 0;
+}
+
+bool EndsWith(const char* name, size_t length, const char* suffix) {
+    const size_t suffixLength = std::strlen(suffix);
+    return length >= suffixLength && std::memcmp(name + length - suffixLength, suffix, suffixLength) == 0;
+}
+
+// Sorts one extracted control item into the image slots and background records.
+void RecordControlItem(InstallerState& state, const char* name, const std::string& path) {
+    const size_t length = std::strlen(name);
+    const size_t folderEnd = package::kControlFolderLength;
+    if (HasAt(name, length, folderEnd, "/img/")) {
+        state.imageSlots[DigitIndex(name + kImageSlotPosition)] = path;
+        return;
+    }
+    if (!HasAt(name, length, folderEnd, "/bgimg/") || EndsWith(name, length, ".txt")) return;
+    if (state.backgroundRecordCount >= kMaxBackgroundRecords) return;  // further pictures are not shown
+    BackgroundRecord& record = state.backgroundRecords[state.backgroundRecordCount];
+    record = BackgroundRecord();
+    record.pageKey = DigitIndex(name + kBackgroundPageKeyPosition);
+    record.path = path;
+    if (record.pageKey == kSlideshowPageKey) state.slideshowRecordCount += 1;
+    state.backgroundRecordCount += 1;
+}
+
+}  // namespace
+
+bool CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
+                    const CopyProgress& progress) {
+    (void)platform::CreateFolder(WorkspacePath().c_str());  // an existing workspace is reused
+    platform::UniqueFile input(platform::OpenFileForReading(installerPath.c_str()));
+    platform::UniqueFile output(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
+    const int64_t installerSize = input.IsOpen() ? platform::GetFileSize(input.Get()) : 0;
+    const int64_t length = input.IsOpen() ? ReadArchiveLength(input.Get(), installerSize) : 0;
+    const int64_t archiveStart = installerSize - package::kTrailerSize - length;
+
+    if (progress.setRange) progress.setRange(static_cast<int32_t>(length / kMegabyte));
+    if (length <= 0 || !output.IsOpen()) return true;
+
+    std::unique_ptr<char[]> buffer(new char[kCopyChunkSize + 1]);
+    for (int64_t copied = 0; copied < length;) {
+        if (StopForCancel(state)) {
+            input.Reset();
+            output.Reset();
+            state.loaderStopped.store(true, std::memory_order_release);
+            return false;
+        }
+        const uint32_t chunk = static_cast<uint32_t>(copied + kCopyChunkSize >= length ? length - copied : kCopyChunkSize);
+        const int64_t got = platform::ReadFileAt(input.Get(), archiveStart + copied, buffer.get(), chunk);
+        if (got != chunk || !platform::WriteToFile(output.Get(), buffer.get(), chunk)) break;
+        copied += chunk;
+        if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
+    }
+    return true;
+}
+
+bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& tempFolder) {
+    ArchiveHandle archive = OpenArchive(archiveCopyPath.c_str());
+    ArchiveEntry entry;
+    (void)GetArchiveItem(archive, -1, &entry);  // no archive: count 0
+    const int32_t count = entry.index;
+    for (int32_t i = 0; i < count; ++i) {
+        // A damaged item still counts by the name its central header gives.
+        (void)GetArchiveItem(archive, i, &entry);
+        if (StopForCancel(state)) {
+            CloseArchive(archive);
+            state.loaderStopped.store(true, std::memory_order_release);
+            return false;
+        }
+        if (!IsControlItem(entry.name)) {
+            state.payloadItemCount += 1;
+            state.payloadBytes += static_cast<int64_t>(entry.uncompressedSize);
+            continue;
+        }
+        const std::string path = tempFolder + entry.name;
+        (void)ExtractArchiveItem(archive, i, path.c_str());  // a failed item is simply missing
+        RecordControlItem(state, entry.name, path);
+    }
+    state.neededMegabytes = static_cast<int32_t>(static_cast<double>(state.payloadBytes) / 1024.0 / 1024.0);
+    for (int32_t i = 0; i < state.backgroundRecordCount; ++i) ReadPlacement(&state.backgroundRecords[i]);
+    state.imageSlots[0] = tempFolder + package::kControlFolder + "\\img\\setup.jpg";
+    if (archive != nullptr) CloseArchive(archive);
+    return true;
+}
+
+int32_t DigitIndex(const char* character) {
+    const char c = character != nullptr ? character[0] : '\0';
+    return (c >= '1' && c <= '9') ? c - '0' : 10;
+}
+
+void ReadPlacement(BackgroundRecord* record) {
+    record->placementMode = record->x = record->y = 0;
+    std::FILE* file = std::fopen((record->path + ".txt").c_str(), "r");
+    if (file == nullptr) return;
+    int32_t* fields[3] = {&record->placementMode, &record->x, &record->y};
+    char line[kPlacementLineCharacters + 1];
+    for (int32_t* field : fields) {
+        if (!ReadShortLine(file, line, sizeof line)) break;
+        *field = std::atoi(line);
+    }
+    std::fclose(file);
+}

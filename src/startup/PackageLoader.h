@@ -1,0 +1,42 @@
+#pragma once
+// The loader's first steps: copying the archive out of the installer file
+// into the workspace, and extracting the control folder from that copy.
+// Both run on the loader thread and stop early when cancelLoading is set,
+// setting loaderStopped once their files are closed.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "state/InstallerState.h"
+
+constexpr int64_t kCopyChunkSize = 10485760;  // 10 MiB
+constexpr int64_t kMegabyte = 1048576;
+
+// Where the copy reports its progress, in whole MiB. The installer sends
+// these to the extraction dialog's bar; either may be empty.
+struct CopyProgress {
+    std::function<void(int32_t megabytes)> setRange;
+    std::function<void(int32_t megabytes)> setPosition;
+};
+
+// Copies the archive that the package trailer of installerPath describes to
+// archiveCopyPath (created or truncated), in 10 MiB chunks. A trailer that
+// claims more than the file holds copies what exists; a read or write failure
+// ends the copy with what was copied. Returns false when it stopped on a
+// cancel request.
+bool CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
+                    const CopyProgress& progress);
+
+// Extracts every control item of the archive copy under tempFolder (which
+// ends with a separator), records page images and background pictures, and
+// totals the payload. Returns false when it stopped on a cancel request.
+bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& tempFolder);
+
+// 1 to 9 for the digit characters "1" to "9", else 10.
+int32_t DigitIndex(const char* character);
+
+// Fills placementMode, x and y from the picture's companion file (its path
+// plus ".txt"): three numbers, one per line, each read from at most its first
+// four characters. Missing file or lines give 0.
+void ReadPlacement(BackgroundRecord* record);

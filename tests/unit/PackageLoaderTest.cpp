@@ -1,0 +1,165 @@
+#include "TestSupport.h"
+#include "archive/PackageFormat.h"
+#include "startup/PackageLoader.h"
+#include "state/Workspace.h"
+
+namespace {
+
+struct ProgressLog {
+    std::vector<int32_t> ranges;
+    std::vector<int32_t> positions;
+    CopyProgress Sink() {
+        CopyProgress progress;
+        progress.setRange = [this](int32_t megabytes) { ranges.push_back(megabytes); };
+        progress.setPosition = [this](int32_t megabytes) { positions.push_back(megabytes); };
+        return progress;
+    }
+};
+
+Bytes Installer(const Bytes& stub, const Bytes& archive, uint64_t trailerValue) {
+    Bytes file = stub;
+    file.insert(file.end(), archive.begin(), archive.end());
+    unsigned char trailer[8];
+    package::WriteLe64(trailer, trailerValue);
+    file.insert(file.end(), trailer, trailer + 8);
+    return file;
+}
+
+class PackageLoaderTest : public ScratchFolder {
+protected:
+    InstallerState state;
+    ProgressLog log;
+
+    bool Copy(const Bytes& installer) {
+        EXPECT_TRUE(WriteBytes(Path("setup.exe"), installer));
+        return CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), log.Sink());
+    }
+
+    void LoadPackage(const std::vector<ZipItem>& items) {
+        const Bytes archive = BuildZip(items);
+        ASSERT_TRUE(Copy(Installer(PatternBytes(3000), archive, archive.size())));
+        ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+    }
+};
+
+TEST_F(PackageLoaderTest, CopiesExactlyTheArchiveBytesOutOfTheInstaller) {
+    const Bytes archive = BuildZip({FileItem("a.txt", "alpha")});
+    EXPECT_TRUE(Copy(Installer(PatternBytes(5000), archive, archive.size())));
+    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
+    EXPECT_EQ(std::vector<int32_t>{0}, log.ranges);  // below 1 MiB
+    EXPECT_EQ(std::vector<int32_t>{0}, log.positions);
+}
+
+TEST_F(PackageLoaderTest, CopiesInTenMebibyteChunks) {
+    const Bytes archive = PatternBytes(kCopyChunkSize);
+    EXPECT_TRUE(Copy(Installer(ToBytes("MZstub"), archive, archive.size())));
+    EXPECT_EQ(std::vector<int32_t>{10}, log.ranges);
+    EXPECT_EQ(std::vector<int32_t>{10}, log.positions);
+    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
+
+    ProgressLog second;
+    Bytes oneMore = archive;
+    oneMore.push_back(0x42);
+    ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(ToBytes("MZstub"), oneMore, oneMore.size())));
+    EXPECT_TRUE(CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), second.Sink()));
+    EXPECT_EQ((std::vector<int32_t>{10, 10}), second.positions);
+    EXPECT_EQ(oneMore, ReadBytes(ArchiveCopyPath()));
+}
+
+TEST_F(PackageLoaderTest, AStubWithNothingAppendedYieldsAnEmptyPackage) {
+    EXPECT_TRUE(Copy(Installer(PatternBytes(4000), Bytes(), 0)));
+    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
+    EXPECT_TRUE(log.positions.empty());
+    EXPECT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+    EXPECT_EQ(0, state.payloadItemCount);
+    EXPECT_EQ(0, state.backgroundRecordCount);
+    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%\\img\\setup.jpg", state.imageSlots[0]);
+}
+
+TEST_F(PackageLoaderTest, BogusTrailersCopyOnlyWhatExists) {
+    const Bytes stub = PatternBytes(100);
+    EXPECT_TRUE(Copy(Installer(stub, Bytes(), 1ull << 40)));  // more than the file holds
+    EXPECT_EQ(stub, ReadBytes(ArchiveCopyPath()));
+    EXPECT_TRUE(Copy(Installer(stub, Bytes(), ~0ull)));  // negative
+    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
+    EXPECT_TRUE(Copy(ToBytes("tiny")));  // shorter than a trailer
+    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
+    EXPECT_TRUE(CopyArchiveOut(state, Path("missing.exe"), ArchiveCopyPath(), log.Sink()));
+}
+
+TEST_F(PackageLoaderTest, CancelStopsTheCopyBeforeTheNextChunk) {
+    const Bytes archive = PatternBytes(kCopyChunkSize + 100);
+    ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(Bytes(), archive, archive.size())));
+    CopyProgress progress;
+    progress.setPosition = [this](int32_t) { state.cancelLoading = true; };
+    EXPECT_FALSE(CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), progress));
+    EXPECT_TRUE(state.loaderStopped);
+    EXPECT_EQ(static_cast<size_t>(kCopyChunkSize), ReadBytes(ArchiveCopyPath()).size());
+}
+
+TEST_F(PackageLoaderTest, ExtractsControlItemsAndCountsThePayload) {
+    LoadPackage({FolderItem("%KXInstall%/"), FileItem("%KXInstall%/tt.txt", "Title"),
+                 FileItem("%KXInstall%/img/3/first.bmp", "1"), FileItem("%KXInstall%/img/3/second.bmp", "2"),
+                 FileItem("%KXInstall%/img/setup.jpg", "j"), FileItem("%KXInstall%/img/x/letter.bmp", "l"),
+                 FileItem("%kxinstall%/other-case.txt", std::string(1500000, 'p')), FolderItem("bin/"),
+                 FileItem("bin/app.dat", std::string(700000, 'q'))});
+    const std::string t = platform::GetTempFolder();
+    EXPECT_EQ("Title", ReadText(t + "%KXInstall%/tt.txt"));
+    EXPECT_EQ(t + "%KXInstall%/img/3/second.bmp", state.imageSlots[3]);
+    EXPECT_EQ(t + "%KXInstall%/img/x/letter.bmp", state.imageSlots[10]);  // setup.jpg came earlier
+    EXPECT_EQ(t + "%KXInstall%\\img\\setup.jpg", state.imageSlots[0]);
+    EXPECT_EQ(3, state.payloadItemCount);  // other letter case, the folder entry, the file
+    EXPECT_EQ(2200000, state.payloadBytes);
+    EXPECT_EQ(2, state.neededMegabytes);
+    EXPECT_FALSE(platform::PathExists((t + "bin").c_str()));
+    EXPECT_FALSE(platform::PathExists((t + "%kxinstall%/other-case.txt").c_str()));
+}
+
+TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
+    LoadPackage({FileItem("%KXInstall%/bgimg/2/sky.bmp", "s"), FileItem("%KXInstall%/bgimg/2/sky.bmp.txt", "1\r\n-25\r\n300\r\n"),
+                 FileItem("%KXInstall%/bgimg/6/a.bmp", "a"), FileItem("%KXInstall%/bgimg/6/b.bmp", "b"),
+                 FileItem("%KXInstall%/bgimg/6/b.bmp.txt", "2\n12345\n7abc\n"), FolderItem("%KXInstall%/bgimg/0/"),
+                 FileItem("%KXInstall%/bgimg/q/c.bmp", "c")});
+    ASSERT_EQ(5, state.backgroundRecordCount);
+    EXPECT_EQ(2, state.slideshowRecordCount);
+    const BackgroundRecord& sky = state.backgroundRecords[0];
+    EXPECT_EQ(2, sky.pageKey);
+    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%/bgimg/2/sky.bmp", sky.path);
+    EXPECT_EQ(1, sky.placementMode);
+    EXPECT_EQ(-25, sky.x);
+    EXPECT_EQ(300, sky.y);
+    const BackgroundRecord& withoutCompanion = state.backgroundRecords[1];
+    EXPECT_EQ(6, withoutCompanion.pageKey);
+    EXPECT_EQ(0, withoutCompanion.placementMode + withoutCompanion.x + withoutCompanion.y);
+    const BackgroundRecord& longLines = state.backgroundRecords[2];
+    EXPECT_EQ(2, longLines.placementMode);
+    EXPECT_EQ(1234, longLines.x);  // only the first four characters count
+    EXPECT_EQ(7, longLines.y);
+    EXPECT_EQ(10, state.backgroundRecords[3].pageKey);  // the folder entry bgimg/0/
+    EXPECT_EQ(10, state.backgroundRecords[4].pageKey);
+}
+
+TEST_F(PackageLoaderTest, CancelDuringExtractionKeepsWhatWasExtracted) {
+    const Bytes archive = BuildZip({FileItem("%KXInstall%/a.txt", "a"), FileItem("%KXInstall%/b.txt", "b")});
+    ASSERT_TRUE(Copy(Installer(Bytes(), archive, archive.size())));
+    state.cancelLoading = true;
+    EXPECT_FALSE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+    EXPECT_TRUE(state.loaderStopped);
+    EXPECT_FALSE(platform::PathExists(ControlFilePath("a.txt").c_str()));
+}
+
+TEST_F(PackageLoaderTest, HostileControlNamesStayInsideTheWorkspace) {
+    LoadPackage({FileItem("%KXInstall%/../../escaped.txt", "x"), FileItem("%KXInstall%/..\\sibling.txt", "y"),
+                 FileItem("%KXInstall%/ok.txt", "z")});
+    EXPECT_EQ("z", ReadText(ControlFilePath("ok.txt")));
+    EXPECT_FALSE(platform::PathExists(Path("escaped.txt").c_str()));
+    EXPECT_FALSE(platform::PathExists(Path("sibling.txt").c_str()));
+}
+
+TEST(DigitIndex, DigitsOneToNineAndEverythingElse) {
+    EXPECT_EQ(1, DigitIndex("1"));
+    EXPECT_EQ(9, DigitIndex("9"));
+    for (const char* other : {"0", "a", "", "/"}) EXPECT_EQ(10, DigitIndex(other)) << other;
+}
+
+}  // namespace
