@@ -211,6 +211,11 @@ TEST_F(ArchiveReaderTest, AttributesFollowTheHostThatMadeTheArchive) {
     }
     ASSERT_EQ(ArchiveResult::Ok, ExtractArchiveItem(archive.get(), 1, Path("ro.txt").c_str()));
     EXPECT_TRUE(platform::ReadAttributes(Path("ro.txt").c_str()) & platform::kAttributeReadOnly);
+#ifdef _WIN32
+    ASSERT_EQ(ArchiveResult::Ok, ExtractArchiveItem(archive.get(), 0, Path("dos.txt").c_str()));
+    EXPECT_EQ(0x23u, platform::ReadAttributes(Path("dos.txt").c_str()) & 0x27u);
+    platform::WriteAttributes(Path("dos.txt").c_str(), platform::kAttributeNormal);
+#endif
     // Replacing a read-only file fails before anything is written.
     EXPECT_EQ(ArchiveResult::FileOpenFailed, ExtractArchiveItem(archive.get(), 2, Path("ro.txt").c_str()));
     EXPECT_EQ("r", ReadText(Path("ro.txt")));
