@@ -1,0 +1,138 @@
+// The example package under examples/sample-app: it builds, and its control
+// files hold together (every file they name is shipped, lists are closed,
+// line ends are CR LF).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "KxpackTestSupport.h"
+
+namespace kxtest {
+namespace {
+
+const std::string kPackage = KX_SAMPLE_PACKAGE_DIR;
+const std::string kControl = kPackage + "/%KXInstall%/";
+const std::string kInstallPath = "%install path%\\";
+
+// Lines split at CR LF; a final line break gives no empty last line.
+std::vector<std::string> ControlLines(const std::string& file) {
+    const std::string text = ReadFile(kControl + file);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return lines;
+}
+
+// Groups of four lines up to and without the closing group; false when the
+// file ends without a closing group of four "////" lines.
+bool ReadGroups(const std::string& file, std::vector<std::vector<std::string>>* groups) {
+    const std::vector<std::string> lines = ControlLines(file);
+    for (size_t i = 0; i + 4 <= lines.size(); i += 4) {
+        std::vector<std::string> group(lines.begin() + i, lines.begin() + i + 4);
+        if (group[3].rfind('/', 0) == 0) return group == std::vector<std::string>(4, "////") && i + 4 == lines.size();
+        groups->push_back(group);
+    }
+    return false;
+}
+
+std::string ToPackagePath(std::string windowsName) {
+    std::replace(windowsName.begin(), windowsName.end(), '\\', '/');
+    return windowsName;
+}
+
+// Names that fileinfo.txt places, each checked to exist in the package.
+std::set<std::string> PlacedFiles() {
+    std::set<std::string> placed;
+    const std::vector<std::string> lines = ControlLines("fileinfo.txt");
+    EXPECT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "////");
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        const size_t bar = lines[i].find('|');
+        EXPECT_NE(bar, std::string::npos) << lines[i];
+        if (bar == std::string::npos) continue;
+        const std::string name = lines[i].substr(0, bar);
+        EXPECT_EQ(lines[i].substr(bar + 1), kInstallPath) << lines[i];
+        EXPECT_TRUE(Exists(kPackage + "/" + ToPackagePath(name))) << name;
+        placed.insert(name);
+    }
+    return placed;
+}
+
+// True when path is "%install path%\" followed by a placed file's name.
+bool NamesPlacedFile(const std::string& path, const std::set<std::string>& placed) {
+    return path.rfind(kInstallPath, 0) == 0 && placed.count(path.substr(kInstallPath.size())) == 1;
+}
+
+const char* const kControlFiles[] = {
+    "tt.txt",        "wt.txt",        "license.txt",     "def_install.txt", "fileinfo.txt",    "shortcuts.txt",
+    "macros.txt",    "uninstall.txt", "installer_settings.txt", "eoi_message.txt", "eoi_file.txt", "eoi_buttons.txt",
+};
+
+TEST(SamplePackage, BuildsWithEveryControlFile) {
+    TempFolder temp;
+    MakeFakeStub(temp / "stub.bin");
+    const RunResult run = RunKxpack({"build", kPackage, "-o", temp / "setup.exe", "--stub", temp / "stub.bin"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<std::string> names = ReaderNames(temp / "setup.exe");
+    for (const char* file : kControlFiles) {
+        EXPECT_NE(std::find(names.begin(), names.end(), std::string("%KXInstall%/") + file), names.end()) << file;
+    }
+}
+
+TEST(SamplePackage, ControlFilesUseCrLfLineEnds) {
+    for (const char* file : kControlFiles) {
+        const std::string text = ReadFile(kControl + file);
+        ASSERT_FALSE(text.empty()) << file;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') {
+                EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << file << " has a bare LF at " << i;
+            }
+        }
+    }
+}
+
+TEST(SamplePackage, WholeFileValuesCarryNoTrailingLineBreak) {
+    // tt.txt is the title, uninstall.txt and eoi_file.txt are paths: a line
+    // break would become part of them.
+    for (const char* file : {"tt.txt", "uninstall.txt", "eoi_file.txt"}) {
+        const std::string text = ReadFile(kControl + file);
+        EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << file;
+    }
+}
+
+TEST(SamplePackage, ControlFilesNameOnlyShippedPayload) {
+    const std::set<std::string> placed = PlacedFiles();
+    EXPECT_TRUE(NamesPlacedFile(ReadFile(kControl + "uninstall.txt"), placed));
+    EXPECT_TRUE(NamesPlacedFile(ReadFile(kControl + "eoi_file.txt"), placed));
+
+    std::vector<std::vector<std::string>> shortcuts;
+    ASSERT_TRUE(ReadGroups("shortcuts.txt", &shortcuts));
+    EXPECT_FALSE(shortcuts.empty());
+    for (const std::vector<std::string>& shortcut : shortcuts) {
+        EXPECT_TRUE(NamesPlacedFile(shortcut[2], placed)) << shortcut[2];
+        EXPECT_TRUE(shortcut[3] == "0" || shortcut[3] == "1" || shortcut[3] == "2") << shortcut[3];
+    }
+}
+
+TEST(SamplePackage, MacroTableEndsWithTheProductName) {
+    std::vector<std::vector<std::string>> macros;
+    ASSERT_TRUE(ReadGroups("macros.txt", &macros));
+    ASSERT_FALSE(macros.empty());
+    for (const std::vector<std::string>& macro : macros) {
+        EXPECT_EQ(macro[0].front(), '%');
+        EXPECT_EQ(macro[0].back(), '%');
+    }
+    // The installer registers the product under the last record's value.
+    EXPECT_EQ(macros.back()[0], "%ProductName%");
+    EXPECT_FALSE(macros.back()[1].empty());
+}
+
+}  // namespace
+}  // namespace kxtest

@@ -1,0 +1,20 @@
+#pragma once
+// Writes a package's entries into a ZIP file with libzip.
+
+#include <string>
+#include <vector>
+
+#include "PackageTree.h"
+
+namespace kxpack {
+
+// Creates a new ZIP at zipPath (which must not exist) holding entries in
+// their order: files deflated, folders stored. Each entry carries its
+// modified time twice, as local DOS time and as a "UT" extended timestamp
+// (modification time only, in the local and the central header), and UNIX
+// external attributes (st_mode << 16), so the reader sees folders and
+// read-only files. Nothing else of the host (owner, other times) is stored.
+// False with a message in *error; a partly written zipPath is removed.
+bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& zipPath, std::string* error);
+
+}  // namespace kxpack

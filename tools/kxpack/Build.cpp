@@ -1,0 +1,274 @@
+// kxpack build: package folder -> installer file (stub, padding, ZIP, trailer).
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "ArchiveWriter.h"
+#include "Commands.h"
+#include "PackageTree.h"
+#include "archive/PackageFormat.h"
+
+namespace kxpack {
+namespace {
+
+constexpr char kStubName[] = "kxsetup.exe";
+constexpr char kDistStub[] = "dist/kxsetup.exe";
+// The installer reads its own size as a signed 32-bit number.
+constexpr int64_t kLargestInstaller = INT32_MAX;
+
+struct BuildOptions {
+    std::string packageDir;
+    std::string output;
+    std::string stub;  // empty: look for the default stub
+};
+
+std::string SystemError(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "kxpack: %s\n", message.c_str());
+    return kExitFailure;
+}
+
+// 0 when the arguments are complete, else the usage error's exit code.
+int ParseBuildArguments(const Arguments& args, BuildOptions* options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-o" || arg == "--stub") {
+            if (i + 1 == args.size()) return UsageError("build: " + arg + " needs a path");
+            (arg == "-o" ? options->output : options->stub) = args[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return UsageError("build: unknown option '" + arg + "'");
+        } else if (options->packageDir.empty()) {
+            options->packageDir = arg;
+        } else {
+            return UsageError("build: more than one PACKAGE_DIR");
+        }
+    }
+    if (options->packageDir.empty()) return UsageError("build: PACKAGE_DIR missing");
+    if (options->output.empty()) return UsageError("build: -o OUT.exe missing");
+    return 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string ExecutableFolder() {
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    const std::string path(buffer, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// kxsetup.exe beside the packer, else dist/kxsetup.exe; empty when neither exists.
+std::string FindDefaultStub() {
+    const std::string folder = ExecutableFolder();
+    if (!folder.empty() && IsRegularFile(folder + "/" + kStubName)) return folder + "/" + kStubName;
+    if (IsRegularFile(kDistStub)) return kDistStub;
+    return std::string();
+}
+
+// SOURCE_DATE_EPOCH, when set, must be a plain count of seconds.
+bool ReadSourceDateEpoch(bool* present, int64_t* seconds, std::string* error) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    *present = text != nullptr;
+    if (!*present) return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0) {
+        *error = std::string("SOURCE_DATE_EPOCH is not a number of seconds: '") + text + "'";
+        return false;
+    }
+    *seconds = value;
+    return true;
+}
+
+// A private folder beside the output, removed with everything in it when the
+// build ends; the finished installer is renamed out of it, so a failed build
+// never leaves a half-written output behind.
+class ScratchFolder {
+public:
+    bool Create(const std::string& besidePath, std::string* error) {
+        const std::filesystem::path parent = std::filesystem::path(besidePath).parent_path();
+        std::string pattern = (parent.empty() ? std::string(".") : parent.string()) + "/.kxpack-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            *error = SystemError("cannot create a work folder for", besidePath);
+            return false;
+        }
+        path_ = pattern;
+        return true;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;  // leftovers are harmless hidden files
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Appends the whole file at path to out; the bytes copied go to *copied.
+bool AppendFile(int out, const std::string& path, int64_t* copied, std::string* error) {
+    const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        *error = SystemError("cannot open", path);
+        return false;
+    }
+    char buffer[65536];
+    *copied = 0;
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = read(in, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            *error = SystemError("cannot read", path);
+            ok = false;
+            break;
+        }
+        if (!WriteAll(out, buffer, static_cast<size_t>(got))) {
+            *error = SystemError("cannot write the installer while copying", path);
+            ok = false;
+            break;
+        }
+        *copied += got;
+    }
+    close(in);
+    return ok;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+// Zero bytes between stub and archive so that stub + padding + archive +
+// trailer is a multiple of the file alignment.
+uint32_t PaddingFor(int64_t stubSize, int64_t archiveSize) {
+    const int64_t used = (stubSize + archiveSize + package::kTrailerSize) % package::kFileAlignment;
+    return static_cast<uint32_t>((package::kFileAlignment - used) % package::kFileAlignment);
+}
+
+bool CheckSizes(int64_t stubSize, int64_t archiveSize, std::string* error) {
+    if (stubSize < 0 || archiveSize < 0) {
+        *error = "cannot read the size of the stub or the archive";
+        return false;
+    }
+    const int64_t total = stubSize + PaddingFor(stubSize, archiveSize) + archiveSize + package::kTrailerSize;
+    if (total > kLargestInstaller) {
+        *error = "installer would be " + std::to_string(total) + " bytes; the installer reads at most 2 GiB - 1";
+        return false;
+    }
+    return true;
+}
+
+// Writes stub, padding, archive and trailer to the new file installerPath.
+bool AssembleInstaller(const std::string& stubPath, const std::string& archivePath,
+                       const std::string& installerPath, std::string* error) {
+    const int64_t stubSize = FileSize(stubPath);
+    const int64_t archiveSize = FileSize(archivePath);
+    if (!CheckSizes(stubSize, archiveSize, error)) return false;
+    // Executable like a linker's output: 0777 less the umask.
+    const int out = open(installerPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+    if (out < 0) {
+        *error = SystemError("cannot create", installerPath);
+        return false;
+    }
+    int64_t copiedStub = 0;
+    int64_t copiedArchive = 0;
+    bool ok = AppendFile(out, stubPath, &copiedStub, error);
+    const char zeros[package::kFileAlignment] = {};
+    ok = ok && WriteAll(out, zeros, PaddingFor(copiedStub, archiveSize));
+    ok = ok && AppendFile(out, archivePath, &copiedArchive, error);
+    unsigned char trailer[package::kTrailerSize];
+    package::WriteLe64(trailer, static_cast<uint64_t>(copiedArchive));
+    ok = ok && copiedStub == stubSize && copiedArchive == archiveSize && WriteAll(out, trailer, sizeof trailer);
+    ok = ok && fsync(out) == 0;
+    if (close(out) != 0) ok = false;
+    if (!ok && error->empty()) *error = SystemError("cannot write", installerPath);
+    return ok;
+}
+
+// Collects and checks the package; with SOURCE_DATE_EPOCH every time becomes
+// that value.
+bool LoadPackage(const std::string& packageDir, std::vector<PackageEntry>* entries, std::string* error) {
+    bool fixedTime = false;
+    int64_t epoch = 0;
+    if (!ReadSourceDateEpoch(&fixedTime, &epoch, error)) return false;
+    if (!CollectPackageEntries(packageDir, entries, error) || !CheckPackageEntries(*entries, error)) return false;
+    if (entries->empty()) {
+        *error = "package folder is empty: " + packageDir;
+        return false;
+    }
+    if (fixedTime) {
+        // DOS times are local times: work in UTC so the bytes do not depend
+        // on the build machine's time zone.
+        setenv("TZ", "UTC0", 1);
+        tzset();
+        for (PackageEntry& entry : *entries) entry.modified = epoch;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBuild(const Arguments& args) {
+    BuildOptions options;
+    if (const int usage = ParseBuildArguments(args, &options)) return usage;
+    const std::string stub = options.stub.empty() ? FindDefaultStub() : options.stub;
+    if (stub.empty()) {
+        return Fail(std::string("no installer stub: ") + kStubName + " is neither beside kxpack nor at " +
+                    kDistStub + "; pass --stub PATH");
+    }
+    if (!IsRegularFile(stub)) return Fail("installer stub not found: " + stub);
+
+    std::string error;
+    std::vector<PackageEntry> entries;
+    if (!LoadPackage(options.packageDir, &entries, &error)) return Fail(error);
+    if (!HasControlFolder(entries)) {
+        std::fprintf(stderr, "kxpack: warning: %s has no %s folder; the installer will place nothing\n",
+                     options.packageDir.c_str(), package::kControlFolder);
+    }
+
+    ScratchFolder scratch;
+    if (!scratch.Create(options.output, &error)) return Fail(error);
+    const std::string archivePath = scratch.Path() + "/archive.zip";
+    const std::string installerPath = scratch.Path() + "/installer.exe";
+    if (!WriteArchive(entries, archivePath, &error)) return Fail(error);
+    if (!AssembleInstaller(stub, archivePath, installerPath, &error)) return Fail(error);
+    if (rename(installerPath.c_str(), options.output.c_str()) != 0) {
+        return Fail(SystemError("cannot write", options.output));
+    }
+    std::printf("%s: %zu items, archive %lld bytes\n", options.output.c_str(), entries.size(),
+                static_cast<long long>(FileSize(archivePath)));
+    return kExitOk;
+}
+
+}  // namespace kxpack

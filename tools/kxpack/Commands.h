@@ -1,0 +1,40 @@
+#pragma once
+// The packer's commands. Each takes the arguments that follow its own name
+// and returns the process exit code; messages go to stderr, results to stdout.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveReader.h"
+
+namespace kxpack {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+using Arguments = std::vector<std::string>;
+
+int RunBuild(const Arguments& args);
+int RunList(const Arguments& args);
+int RunExtract(const Arguments& args);
+
+// Prints "kxpack: message" and a pointer to --help on stderr; returns kExitUsage.
+int UsageError(const std::string& message);
+
+// Closes an archive handle when it goes out of scope.
+struct ArchiveCloser {
+    void operator()(ArchiveReaderState* handle) const { (void)CloseArchive(handle); }  // nothing to recover
+};
+using ArchivePtr = std::unique_ptr<ArchiveReaderState, ArchiveCloser>;
+
+// Opens path with the installer's archive reader and puts the item count in
+// *count. Null, after one line on stderr, when the file holds no archive.
+ArchivePtr OpenPackageForReading(const std::string& path, int32_t* count);
+
+// A short lower-case description of a reader result, for messages.
+const char* DescribeArchiveResult(ArchiveResult result);
+
+}  // namespace kxpack

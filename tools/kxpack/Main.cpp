@@ -1,0 +1,78 @@
+// kxpack: builds installer files from package folders and reads them back.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Commands.h"
+
+namespace kxpack {
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    int (*run)(const Arguments& args);
+};
+
+// Adding a command means adding one line here and one Run function.
+constexpr Command kCommands[] = {
+    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH]", RunBuild},
+    {"list", "list FILE", RunList},
+    {"extract", "extract FILE DIR", RunExtract},
+};
+
+void PrintUsage(FILE* stream) {
+    std::fputs("Usage:\n", stream);
+    for (const Command& command : kCommands) std::fprintf(stream, "  kxpack %s\n", command.synopsis);
+    std::fputs("\n"
+               "build    zips PACKAGE_DIR (payload and its %KXInstall% control folder) and\n"
+               "         appends it to the installer stub; the stub defaults to kxsetup.exe\n"
+               "         beside kxpack, else dist/kxsetup.exe. SOURCE_DATE_EPOCH, when set,\n"
+               "         replaces every file time so that builds are reproducible.\n"
+               "list     prints index, name, size, packed size, attributes and UTC write\n"
+               "         time of every item, tab-separated.\n"
+               "extract  writes every item into DIR; names that would leave DIR are skipped.\n"
+               "\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n",
+               stream);
+}
+
+const Command* FindCommand(const char* name) {
+    for (const Command& command : kCommands) {
+        if (std::strcmp(command.name, name) == 0) return &command;
+    }
+    return nullptr;
+}
+
+bool IsHelpOption(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+}  // namespace
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kxpack: %s\nTry 'kxpack --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+}  // namespace kxpack
+
+int main(int argc, char** argv) {
+    using namespace kxpack;
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const Arguments args(argv + 2, argv + argc);
+    if (IsHelpOption(argv[1])) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    const Command* command = FindCommand(argv[1]);
+    if (command == nullptr) return UsageError(std::string("unknown command '") + argv[1] + "'");
+    for (const std::string& arg : args) {
+        if (IsHelpOption(arg)) {
+            PrintUsage(stdout);
+            return kExitOk;
+        }
+    }
+    return command->run(args);
+}
