@@ -5,6 +5,7 @@
 // Paths are narrow strings; "/" and "\" both separate folders on every system.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -93,5 +94,42 @@ struct CivilTime {
 bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime);
 
 void SleepMilliseconds(uint32_t milliseconds);
+
+// std::fopen with this system's path rules.
+std::FILE* OpenStream(const char* path, const char* mode);
+
+// Shell folders by their CSIDL numbers; empty text when unavailable.
+constexpr int kFolderWindows = 0x24;
+constexpr int kFolderSystem = 0x25;
+constexpr int kFolderProgramFiles = 0x26;
+std::string GetSpecialFolderPath(int folderId);
+
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+// Reads a string value (REG_SZ, or REG_EXPAND_SZ unexpanded) of fewer than
+// 260 bytes, opening the key for reading only. An empty valueName reads the
+// key's default value. False when the key or value cannot be read, is too
+// long or is not a string.
+bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                        std::string* value);
+// Creates the key as needed and writes a REG_SZ value.
+bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                         const std::string& value);
+// Removes a key that has no sub-keys, with its values.
+bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey);
+
+struct FontDescription {
+    std::string face;
+    int32_t pointSize = 0;
+    int32_t weight = 0;
+    int32_t italic = 0;  // non-zero for italic, and so on
+    int32_t underline = 0;
+    int32_t strikeOut = 0;
+    int32_t characterSet = 0;
+};
+// A font of pointSize points on the screen; null where there are no fonts.
+void* CreateScreenFont(const FontDescription& font);
+
+// Makes a font file available to this process; false when it is not a font.
+bool RegisterFontFile(const char* path);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 
 #include "platform/Platform.h"
 
@@ -208,5 +209,64 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 }
 
 void SleepMilliseconds(uint32_t milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
+}  // namespace platform
+
+// Host stand-ins: fixed shell folders as a default Windows installation
+// names them, and a registry that lives in this process only.
+namespace platform {
+namespace {
+
+std::map<std::string, std::string>& FakeRegistry() {
+    static std::map<std::string, std::string> values;
+    return values;
+}
+
+std::string RegistryPath(RegistryRoot root, const std::string& subKey) {
+    return std::to_string(static_cast<int>(root)) + "\\" + subKey + "\\";
+}
+
+}  // namespace
+
+std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(NativePath(path).c_str(), mode); }
+
+std::string GetSpecialFolderPath(int folderId) {
+    switch (folderId) {
+    case kFolderProgramFiles: return "C:\\Program Files";
+    case kFolderWindows: return "C:\\windows";
+    case kFolderSystem: return "C:\\windows\\system32";
+    default: return std::string();
+    }
+}
+
+bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                        std::string* value) {
+    const auto found = FakeRegistry().find(RegistryPath(root, subKey) + valueName);
+    if (found == FakeRegistry().end() || found->second.size() >= 260) return false;
+    *value = found->second;
+    return true;
+}
+
+bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                         const std::string& value) {
+    FakeRegistry()[RegistryPath(root, subKey) + valueName] = value;
+    return true;
+}
+
+bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
+    const std::string prefix = RegistryPath(root, subKey);
+    auto& values = FakeRegistry();
+    bool found = false;
+    for (auto it = values.lower_bound(prefix); it != values.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos) return false;  // has sub-keys
+        it = values.erase(it);
+        found = true;
+    }
+    return found;
+}
+
+bool RegisterFontFile(const char* path) { return PathExists(path); }
+
+void* CreateScreenFont(const FontDescription&) { return nullptr; }
 
 }  // namespace platform

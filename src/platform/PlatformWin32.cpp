@@ -1,9 +1,39 @@
 #include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "platform/Platform.h"
 
 namespace platform {
 namespace {
+
+HKEY RootKey(RegistryRoot root) {
+    switch (root) {
+    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::Users: return HKEY_USERS;
+    case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
+    }
+    return HKEY_CURRENT_USER;
+}
+
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -151,5 +181,60 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 }
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+
+std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::string GetSpecialFolderPath(int folderId) {
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
+    char path[MAX_PATH] = {};
+    const BOOL converted = SHGetPathFromIDListA(items, path);
+    CoTaskMemFree(items);
+    return converted ? std::string(path) : std::string();
+}
+
+bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                        std::string* value) {
+    RegKey key;
+    if (RegOpenKeyExA(RootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    char data[260] = {};
+    DWORD type = 0;
+    DWORD size = sizeof data;
+    const LONG status = RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(data), &size);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    // Stored strings need not end with a NUL; never read past the data.
+    value->assign(data, strnlen(data, size < sizeof data ? size : sizeof data));
+    return true;
+}
+
+bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                         const std::string& value) {
+    RegKey key;
+    if (RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
+    return RegDeleteKeyA(RootKey(root), subKey.c_str()) == ERROR_SUCCESS;
+}
+
+bool RegisterFontFile(const char* path) { return AddFontResourceA(path) > 0; }
+
+void* CreateScreenFont(const FontDescription& font) {
+    HDC screen = GetDC(nullptr);
+    const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    const int height = -MulDiv(font.pointSize, pixelsPerInch, 72);
+    return CreateFontA(height, 0, 0, 0, font.weight, static_cast<DWORD>(font.italic), static_cast<DWORD>(font.underline),
+                       static_cast<DWORD>(font.strikeOut), static_cast<DWORD>(font.characterSet), 0, 0, 0, 0,
+                       font.face.c_str());
+}
 
 }  // namespace platform

@@ -6,7 +6,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
+
+#include "control/MacroExpander.h"
+#include "platform/Platform.h"
 
 constexpr int kImageSlotCount = 20;
 constexpr int kMaxBackgroundRecords = 1024;
@@ -22,6 +27,19 @@ struct BackgroundRecord {
     std::string path;     // the extracted picture
 };
 
+constexpr int kMaxShortcutRecords = 98304;
+constexpr int kShortcutLocationCount = 3;  // 0 desktop, 1 start menu, 2 quick launch
+
+struct ShortcutRecord {
+    std::string group;
+    std::string name;
+    std::string target;
+    int32_t location = 0;
+};
+
+// A COLORREF: red + green * 256 + blue * 65536.
+using Colour = uint32_t;
+
 struct InstallerState {
     // Start-up and loader hand-over.
     std::atomic<bool> cancelLoading{false};  // main thread -> loader
@@ -36,4 +54,49 @@ struct InstallerState {
     int32_t payloadItemCount = 0;
     int64_t payloadBytes = 0;
     int32_t neededMegabytes = 0;
+
+    // Settings and texts from the control files, written by the loader before
+    // loadingComplete is set (titleText excepted: see TitleText).
+    MacroTable macroTable;
+    std::string welcomeText;
+    std::string licenseText;
+    std::string defaultFolder;
+    std::string preferredFolder;
+    bool shortcutsDefined = false;
+    std::vector<ShortcutRecord> shortcutTable;  // at most kMaxShortcutRecords
+    int32_t shortcutCount = 0;
+    std::array<bool, kShortcutLocationCount> shortcutLocationUsed{};
+    int32_t progressBarIndex = 0;  // 0: bar 1021, 1: bar 1022
+    bool separateProgressWindow = false;
+
+    // Full-screen background.
+    std::string backgroundText;
+    bool borderlessBackground = false;
+    int32_t backgroundWidth = 0;
+    int32_t backgroundHeight = 0;
+    platform::FontDescription backgroundFontSpec;  // as fullscreen.txt gives it
+    void* backgroundFont = nullptr;  // HFONT on Windows
+    uint32_t textFormat = 0;
+    bool gradientEnabled = false;
+    bool shadowEnabled = false;
+    int32_t shadowOffset = 0;
+    Colour textColour = 0;
+    Colour shadowColour = 0;
+    Colour backgroundColour = 0;
+    Colour gradientEndColour = 0;
+
+    // The extraction dialog reads the title while the loader may still be
+    // writing it, so it is only reached under its lock.
+    mutable std::mutex titleLock;
+    std::string titleText;
 };
+
+inline void SetTitleText(InstallerState& state, const std::string& text) {
+    std::lock_guard<std::mutex> hold(state.titleLock);
+    state.titleText = text;
+}
+
+inline std::string TitleText(const InstallerState& state) {
+    std::lock_guard<std::mutex> hold(state.titleLock);
+    return state.titleText;
+}

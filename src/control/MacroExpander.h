@@ -1,0 +1,42 @@
+#pragma once
+// Macros written between percent signs in control files: four built-ins and
+// the package's own, plain or read from the registry at expansion time.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kMaxMacroRecords = 1024;
+constexpr int kExpansionCapacity = 131072;
+
+struct MacroRecord {
+    std::string name;       // as written in the text, percent signs included
+    std::string value;      // the text, or for a registry macro the root's name
+    std::string subKey;     // registry macros only
+    std::string valueName;  // registry macros only; empty reads the default value
+};
+
+// Records in the order of macros.txt, which is the order they are tried in.
+// Filled once by the loader, read-only afterwards.
+struct MacroTable {
+    std::vector<MacroRecord> records;  // at most kMaxMacroRecords
+};
+
+// Reads macros.txt: groups of four lines, ending at the first group whose
+// fourth line begins with "/", at the end of the file, or at the table's
+// capacity. A missing file leaves the table empty.
+void LoadMacroTable(MacroTable& table, const std::string& path);
+
+// The name the product is registered under: the value of the last record,
+// as stored; empty for an empty table.
+std::string ProductName(const MacroTable& table);
+
+// Rewrites the file at path with its macros replaced in one pass; inserted
+// values are never rescanned. installPath is the value of "%install path%"
+// (one trailing backslash removed). A missing file is not created. A file of
+// 131,072 bytes or more is left as it is, and a replacement that would grow
+// the text to that size is not made, so nothing is ever cut off.
+void ExpandMacrosInFile(const MacroTable& table, const std::string& path, const std::string& installPath);
+
+// Expands text in memory by the same rules.
+std::string ExpandMacros(const MacroTable& table, const std::string& text, const std::string& installPath);

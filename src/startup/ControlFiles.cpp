@@ -1,0 +1,130 @@
+#include "startup/ControlFiles.h"
+
+#include "control/ControlFile.h"
+#include "control/MacroExpander.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr int kFullscreenLines = 27;
+
+struct Workspace {
+    std::string folder;  // T + "%KXInstall%\"
+    std::string File(const char* name) const { return folder + name; }
+};
+
+// Expands a text file that carries product wording, then reads it whole.
+bool ExpandAndReadText(InstallerState& state, const std::string& path, std::string* text) {
+    ExpandMacrosInFile(state.macroTable, path, std::string());
+    int64_t size = 0;
+    if (!QueryFileStatus(path, &size)) return false;
+    *text = ReadWholeText(path, kWholeTextCapacity);
+    return true;
+}
+
+void ReadDefaultFolder(InstallerState& state, const std::string& path) {
+    int64_t size = 0;
+    if (!QueryFileStatus(path, &size)) return;
+    ExpandMacrosInFile(state.macroTable, path, std::string());
+    TextFile file(path);
+    char line[kLineCapacity];
+    ReadLine(file, line);
+    state.defaultFolder = line;
+    ReadLine(file, line);
+    state.preferredFolder = line;
+}
+
+// The loader only learns which locations occur; the worker reads the whole
+// records again, expanded, at install time.
+void ReadShortcutLocations(InstallerState& state, const std::string& path) {
+    int64_t size = 0;
+    state.shortcutsDefined = QueryFileStatus(path, &size);
+    if (!state.shortcutsDefined) return;
+    TextFile file(path);
+    char lines[4][kLineCapacity];
+    while (state.shortcutCount < kMaxShortcutRecords) {
+        bool any = false;
+        for (char* line : lines) any = ReadLine(file, line) || any;
+        if (IsTerminator(lines[3]) || (!any && file.Failed())) break;
+        ShortcutRecord record;
+        record.location = ParseNumber(lines[3]);
+        if (record.location >= 0 && record.location < kShortcutLocationCount) {
+            state.shortcutLocationUsed[record.location] = true;
+        }
+        state.shortcutTable.push_back(record);
+        state.shortcutCount += 1;
+    }
+}
+
+void ReadInstallerSettings(InstallerState& state, const std::string& path) {
+    int64_t size = 0;
+    if (!QueryFileStatus(path, &size)) return;
+    TextFile file(path);
+    char line[kLineCapacity];
+    ReadLine(file, line);
+    state.progressBarIndex = ParseNumber(line);
+    ReadLine(file, line);
+    state.separateProgressWindow = ParseSwitch(line);
+}
+
+void ReadFullscreenSettings(InstallerState& state, const std::string& path) {
+    ExpandMacrosInFile(state.macroTable, path, std::string());
+    TextFile file(path);
+    char lines[kFullscreenLines][kLineCapacity];
+    for (char* line : lines) ReadLine(file, line);
+    auto number = [&lines](int lineNumber) { return ParseNumber(lines[lineNumber - 1]); };
+    auto colour = [&number](int firstLine) {
+        return ColourFromNumbers(number(firstLine), number(firstLine + 1), number(firstLine + 2));
+    };
+    state.backgroundText = lines[0];
+    state.borderlessBackground = std::string(lines[1]) == "without";
+    state.backgroundWidth = number(3);
+    state.backgroundHeight = number(4);
+    platform::FontDescription& font = state.backgroundFontSpec;
+    font.face = lines[4];
+    font.pointSize = number(6);
+    font.weight = number(7);
+    font.italic = number(8);
+    font.underline = number(9);
+    font.strikeOut = number(10);
+    font.characterSet = number(11);
+    state.textFormat = static_cast<uint32_t>(number(12));
+    state.gradientEnabled = ParseSwitch(lines[12]);
+    state.shadowEnabled = ParseSwitch(lines[13]);
+    state.shadowOffset = number(15);
+    state.textColour = colour(16);
+    state.shadowColour = colour(19);
+    state.backgroundColour = colour(22);
+    state.gradientEndColour = colour(25);
+    state.backgroundFont = platform::CreateScreenFont(font);
+}
+
+}  // namespace
+
+Colour ColourFromNumbers(int32_t red, int32_t green, int32_t blue) {
+    return (static_cast<uint32_t>(red) & 0xFF) | ((static_cast<uint32_t>(green) & 0xFF) << 8) |
+           ((static_cast<uint32_t>(blue) & 0xFF) << 16);
+}
+
+bool LoadControlFiles(InstallerState& state, const std::string& tempFolder) {
+    const Workspace workspace{tempFolder + "%KXInstall%\\"};
+    int64_t size = 0;
+    if (QueryFileStatus(workspace.File("font"), &size)) {
+        (void)platform::RegisterFontFile(workspace.File("font").c_str());  // a bad font just isn't used
+    }
+    LoadMacroTable(state.macroTable, workspace.File("macros.txt"));
+    ExpandAndReadText(state, workspace.File("wt.txt"), &state.welcomeText);
+    std::string title;
+    ExpandAndReadText(state, workspace.File("tt.txt"), &title);
+    SetTitleText(state, title);
+    ExpandAndReadText(state, workspace.File("license.txt"), &state.licenseText);
+    ReadDefaultFolder(state, workspace.File("def_install.txt"));
+    ReadShortcutLocations(state, workspace.File("shortcuts.txt"));
+    ReadInstallerSettings(state, workspace.File("installer_settings.txt"));
+    if (!QueryFileStatus(workspace.File("fullscreen.txt"), &size)) {
+        state.loadingComplete.store(true, std::memory_order_release);
+        return false;
+    }
+    ReadFullscreenSettings(state, workspace.File("fullscreen.txt"));
+    return true;
+}
