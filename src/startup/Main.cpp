@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/Platform.h"
+#include "startup/ControlFiles.h"
 #include "startup/PackageLoader.h"
 #include "startup/RemoveFolderTree.h"
 #include "state/InstallerState.h"
@@ -17,7 +18,9 @@ InstallerState installerState;
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::string installer = platform::GetModuleFilePath();
     if (CopyArchiveOut(installerState, installer, ArchiveCopyPath(), CopyProgress())) {
-        (void)ExtractControlFolder(installerState, ArchiveCopyPath(), platform::GetTempFolder());
+        if (ExtractControlFolder(installerState, ArchiveCopyPath(), platform::GetTempFolder())) {
+            (void)LoadControlFiles(installerState, platform::GetTempFolder());
+        }
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays is harmless
     return 0;
