@@ -85,6 +85,21 @@ struct InstallerState {
     Colour backgroundColour = 0;
     Colour gradientEndColour = 0;
 
+    // Wizard. currentPage is written by the wizard's thread, and once by the
+    // install worker's completion, which reaches that thread as a message.
+    std::atomic<int32_t> currentPage{0};
+    bool movingForward = true;
+    std::atomic<bool> cancelPromptOpen{false};  // dialog threads -> worker
+    std::atomic<bool> cancelRequested{false};
+    int32_t availableMegabytes = 0;
+    std::string lastFolderText;
+    std::atomic<int32_t> progressPosition{0};  // worker -> slideshow
+
+    // End-of-install question, read when the finished page is set up.
+    std::string eoiTarget;
+    std::string eoiMessage;
+    bool eoiAskYesNo = true;  // false: a box with a single OK button
+
     // The extraction dialog reads the title while the loader may still be
     // writing it, so it is only reached under its lock.
     mutable std::mutex titleLock;

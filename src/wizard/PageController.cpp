@@ -1,0 +1,217 @@
+#include "wizard/PageController.h"
+
+#include <cstdio>
+
+#include "resources/ResourceIds.h"
+#include "wizard/EndOfInstall.h"
+
+namespace {
+
+const char* const kPageNames[] = {"Welcome",  "License Agreement", "Installation Directory", "Shortcuts",
+                                  "Summary",  "Installing...",     "Installation finished"};
+
+const char kFinishedText[] = "Installation finished!\n\nClick done to exit.";
+constexpr int64_t kMegabyte = 1048576;
+
+void PlaceTextBox(WizardView& view) { view.PlaceControl(IDC_TEXT, 114, 40, 306, 143); }
+
+// Moves to another page in place of this one and shows it instead.
+void ShowInstead(InstallerState& state, WizardView& view, int32_t page) {
+    state.currentPage = page;
+    ShowCurrentPage(state, view);
+}
+
+void ShowShortcutBoxes(InstallerState& state, WizardView& view, bool onShortcutPage) {
+    const bool show = onShortcutPage && state.shortcutsDefined;
+    view.ShowControl(IDC_START_MENU, show && state.shortcutLocationUsed[1]);
+    view.ShowControl(IDC_DESKTOP, show && state.shortcutLocationUsed[0]);
+    view.ShowControl(IDC_QUICK_LAUNCH, show && state.shortcutLocationUsed[2]);
+}
+
+void ShowSummary(InstallerState& state, WizardView& view) {
+    const std::string summary =
+        BuildSummary(state, view.ControlText(IDC_FOLDER), view.IsChecked(IDC_START_MENU), view.IsChecked(IDC_DESKTOP),
+                     view.IsChecked(IDC_QUICK_LAUNCH));
+    view.SetControlText(IDC_SUMMARY, summary);
+    view.ShowControl(IDC_SUMMARY, true);
+    view.SetControlText(IDC_NEXT, "Install");
+}
+
+void SetUpFinishedPage(InstallerState& state, WizardView& view) {
+    LoadEndOfInstallSettings(state, view.ControlText(IDC_FOLDER));
+    view.SetControlText(IDC_SUMMARY, kFinishedText);
+    view.ShowControl(IDC_SUMMARY, true);
+    view.ShowControl(IDC_NEXT, true);
+    view.SetControlText(IDC_NEXT, "Done");
+    view.RevealFinishedPage();
+}
+
+}  // namespace
+
+const char* PageName(int32_t page) { return (page >= 0 && page <= kPageFinished) ? kPageNames[page] : ""; }
+
+std::string PageCaption(const std::string& title, int32_t page) { return title + " - " + PageName(page); }
+
+int SelectedProgressBar(const InstallerState& state) {
+    return state.progressBarIndex == 1 ? IDC_PROGRESS_SMOOTH : IDC_PROGRESS_PLAIN;
+}
+
+void ShowCurrentPage(InstallerState& state, WizardView& view) {
+    // The page is fixed for this call: a nested call (a skip, or the finished
+    // page arriving while the progress window runs) sets up its own page.
+    const int32_t page = state.currentPage;
+    if (page < 0) {
+        view.EndWizard();
+        return;
+    }
+    view.ShowControl(IDC_CREDIT, false);
+    view.ShowPageImages(page);
+    view.SetCaption(PageCaption(TitleText(state), page));
+    if (page <= kPageSummary) {
+        view.PlaceControl(IDC_NEXT, 340, 199, 80, 23);
+        view.PlaceControl(IDC_PREVIOUS, 11, 199, 80, 23);
+    }
+
+    if (page == kPageWelcome) {
+        if (state.welcomeText.empty()) return ShowInstead(state, view, state.movingForward ? kPageLicense : -1);
+        view.SetControlText(IDC_TEXT, state.welcomeText);
+        PlaceTextBox(view);
+        view.ShowControl(IDC_BROWSE, false);
+        view.ShowControl(IDC_FOLDER, false);
+        view.ShowControl(IDC_FOLDER_PROMPT, false);
+        view.SetControlText(IDC_NEXT, "Next");
+        view.SetControlText(IDC_PREVIOUS, "Exit");
+    }
+    if (page == kPageLicense) {
+        if (state.licenseText.empty()) return ShowInstead(state, view, state.movingForward ? kPageFolder : kPageWelcome);
+        PlaceTextBox(view);
+        view.SetControlText(IDC_TEXT, state.licenseText);
+        view.ShowControl(IDC_LICENSE_PROMPT, true);
+        view.ShowControl(IDC_TEXT, true);
+        view.SetControlText(IDC_NEXT, "I Agree");
+        view.SetControlText(IDC_PREVIOUS, state.welcomeText.empty() ? "Exit" : "I Disagree");
+    } else {
+        view.ShowControl(IDC_LICENSE_PROMPT, false);
+    }
+    if (page == kPageFolder) {
+        const bool earlierPages = !state.licenseText.empty() || !state.welcomeText.empty();
+        view.SetControlText(IDC_PREVIOUS, earlierPages ? "Previous" : "Exit");
+        view.ShowControl(IDC_SUMMARY, false);
+        view.ShowControl(IDC_TEXT, false);
+        for (int id : {IDC_BROWSE, IDC_FOLDER, IDC_FOLDER_PROMPT, IDC_DISK_SPACE}) view.ShowControl(id, true);
+        view.SetControlText(IDC_NEXT, "Next");
+    } else {
+        for (int id : {IDC_BROWSE, IDC_FOLDER, IDC_FOLDER_PROMPT, IDC_DISK_SPACE}) view.ShowControl(id, false);
+    }
+    if (page == kPageShortcuts || page == kPageSummary) {
+        if (!CheckInstallFolder(state, view)) return ShowInstead(state, view, kPageFolder);
+        view.SetControlText(IDC_PREVIOUS, "Previous");
+    }
+    if (page == kPageShortcuts && state.shortcutsDefined) view.SetControlText(IDC_NEXT, "Next");
+    ShowShortcutBoxes(state, view, page == kPageShortcuts);
+    if (page == kPageSummary) {
+        ShowSummary(state, view);
+    } else {
+        view.ShowControl(IDC_SUMMARY, false);
+    }
+    if (page == kPageInstalling) {
+        view.ShowControl(IDC_STATUS, true);
+        view.ShowControl(SelectedProgressBar(state), true);
+        view.ShowControl(IDC_CANCEL, true);
+        view.ShowControl(IDC_PREVIOUS, false);
+        view.ShowControl(IDC_NEXT, false);
+        view.StartInstallation();
+        return;
+    }
+    view.ShowControl(IDC_STATUS, false);
+    view.ShowControl(SelectedProgressBar(state), false);
+    view.ShowControl(IDC_CANCEL, false);
+    if (page == kPageFinished) {
+        view.ShowControl(IDC_PREVIOUS, false);
+        SetUpFinishedPage(state, view);
+    }
+}
+
+void OnNextButton(InstallerState& state, WizardView& view) {
+    const int32_t page = state.currentPage;
+    if (page == kPageInstalling) return;  // the button is hidden while files are placed
+    if (page == kPageFinished) {
+        view.FinishInstaller();
+        return;
+    }
+    int32_t next = page + 1;
+    if (!state.shortcutsDefined && next == kPageShortcuts) next = kPageSummary;
+    state.currentPage = next;
+    state.movingForward = true;
+    ShowCurrentPage(state, view);
+}
+
+void OnPreviousButton(InstallerState& state, WizardView& view) {
+    const int32_t page = state.currentPage;
+    if (page >= kPageInstalling) return;  // hidden from the installing page on
+    int32_t previous = page - 1;
+    if (!state.shortcutsDefined && previous == kPageShortcuts) previous = kPageFolder;
+    state.currentPage = previous;
+    state.movingForward = false;
+    ShowCurrentPage(state, view);
+}
+
+void OnInstallationFinished(InstallerState& state, WizardView& view) {
+    view.CloseProgressWindow();
+    if (state.currentPage != kPageInstalling) return;  // set up once only
+    state.currentPage = kPageFinished;
+    ShowCurrentPage(state, view);
+}
+
+void ConfirmCancel(InstallerState& state, const std::function<bool(const std::string& question)>& askYesNo) {
+    state.cancelPromptOpen = true;
+    if (askYesNo("Are you sure you wish to cancel the installation?")) state.cancelRequested = true;
+    state.cancelPromptOpen = false;
+}
+
+void UpdateDiskSpace(InstallerState& state, WizardView& view) {
+    const std::string folder = view.ControlText(IDC_FOLDER);
+    uint64_t freeBytes = 0;
+    if (!view.FreeBytes(folder.substr(0, 2), &freeBytes)) freeBytes = 0;
+    const uint64_t megabytes = freeBytes / kMegabyte;
+    state.availableMegabytes = megabytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(megabytes);
+    char label[128];
+    std::snprintf(label, sizeof label, "Disk space needed: %u MB\nAvailable disk space: %u MB",
+                  static_cast<unsigned>(state.neededMegabytes), static_cast<unsigned>(state.availableMegabytes));
+    view.SetControlText(IDC_DISK_SPACE, label);
+}
+
+void OnFolderTimer(InstallerState& state, WizardView& view) {
+    const std::string folder = view.ControlText(IDC_FOLDER);
+    if (folder == state.lastFolderText) return;
+    UpdateDiskSpace(state, view);
+    state.lastFolderText = folder;
+}
+
+bool CheckInstallFolder(InstallerState& state, WizardView& view) {
+    const std::string folder = view.ControlText(IDC_FOLDER);
+    UpdateDiskSpace(state, view);
+    if (folder.size() < 2) {
+        view.ShowWarning("You have to enter a valid install path before continuing.");
+        return false;
+    }
+    if (state.neededMegabytes >= state.availableMegabytes) {
+        view.ShowWarning(std::string("There isn't enough free disk space on drive ") + folder[0] +
+                         ".\nPlease free some disk space and try again.");
+        return false;
+    }
+    return true;
+}
+
+std::string BuildSummary(const InstallerState& state, const std::string& folder, bool startMenu, bool desktop,
+                         bool quickLaunch) {
+    std::string summary = "The files will be installed to:\n" + folder.substr(0, 259);
+    if (!state.shortcutsDefined) return summary;
+    summary += "\n\nShortcuts to create:\n";
+    const size_t before = summary.size();
+    if (startMenu && state.shortcutLocationUsed[1]) summary += "- In the start menu.\n";
+    if (desktop && state.shortcutLocationUsed[0]) summary += "- On the desktop.\n";
+    if (quickLaunch && state.shortcutLocationUsed[2]) summary += "- On the quick start-menu.\n";
+    if (summary.size() == before) summary += "None.";
+    return summary;
+}
