@@ -13,6 +13,7 @@
 
 #include "ArchiveWriter.h"
 #include "Commands.h"
+#include "PackageCheck.h"
 #include "PackageTree.h"
 #include "archive/PackageFormat.h"
 
@@ -255,6 +256,10 @@ int RunBuild(const Arguments& args) {
     if (!HasControlFolder(entries)) {
         std::fprintf(stderr, "kxpack: warning: %s has no %s folder; the installer will place nothing\n",
                      options.packageDir.c_str(), package::kControlFolder);
+    }
+    // Findings warn but never stop a build: the installer runs either way.
+    for (const Finding& finding : CheckPackage(ContentsOfFolder(options.packageDir, entries))) {
+        std::fprintf(stderr, "kxpack: warning: %s\n", FormatFinding(finding).c_str());
     }
 
     ScratchFolder scratch;

@@ -20,6 +20,7 @@ using Arguments = std::vector<std::string>;
 int RunBuild(const Arguments& args);
 int RunList(const Arguments& args);
 int RunExtract(const Arguments& args);
+int RunCheck(const Arguments& args);
 
 // Prints "kxpack: message" and a pointer to --help on stderr; returns kExitUsage.
 int UsageError(const std::string& message);

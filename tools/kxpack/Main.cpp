@@ -19,6 +19,7 @@ constexpr Command kCommands[] = {
     {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH]", RunBuild},
     {"list", "list FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
+    {"check", "check PACKAGE_DIR|FILE", RunCheck},
 };
 
 void PrintUsage(FILE* stream) {
@@ -32,6 +33,12 @@ void PrintUsage(FILE* stream) {
                "list     prints index, name, size, packed size, attributes and UTC write\n"
                "         time of every item, tab-separated.\n"
                "extract  writes every item into DIR; names that would leave DIR are skipped.\n"
+               "check    reports control-file mistakes that the installer passes over\n"
+               "         silently, one FILE:LINE: message per line on stdout, nothing when\n"
+               "         clean; exit status 1 with findings. build prints the same findings\n"
+               "         as warnings. A macro is \"%\", a letter, up to 31 more letters,\n"
+               "         digits, blanks, \"_\", \".\" or \"-\", and \"%\" on one line; text such\n"
+               "         as \"50% of 100%\" is not taken for one.\n"
                "\n"
                "Exit status: 0 success, 1 failure, 2 usage error.\n",
                stream);
