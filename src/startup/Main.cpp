@@ -2,26 +2,77 @@
 
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
+#include "startup/ExtractionDialog.h"
 #include "startup/PackageLoader.h"
 #include "startup/RemoveFolderTree.h"
-#include "state/InstallerState.h"
+#include "state/TheInstaller.h"
 #include "state/Workspace.h"
+#include "wizard/WizardDialog.h"
+
+InstallerState theInstaller;
 
 namespace {
 
-InstallerState installerState;
+constexpr DWORD kStopPollMilliseconds = 100;
+
+// Libraries come from the system folder only, never from the folder the
+// installer was started from (a Downloads folder may hold planted DLLs).
+void RestrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");  // also drops the current folder on systems without the call above
+}
+
+HMODULE LoadSystemLibrary(const char* name) {
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenA(name) >= MAX_PATH) return nullptr;
+    lstrcatA(path, "\\");
+    lstrcatA(path, name);
+    return LoadLibraryA(path);
+}
+
+DWORD WINAPI LoaderThread(void*) {
+    const std::string installer = platform::GetModuleFilePath();
+    CopyProgress progress;
+    progress.setRange = SendExtractionRange;
+    progress.setPosition = SendExtractionPosition;
+    if (!CopyArchiveOut(theInstaller, installer, ArchiveCopyPath(), progress)) return 0;
+    if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
+    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) {
+        theInstaller.loadingComplete.store(true, std::memory_order_release);
+    }
+    return 0;
+}
+
+// After a cancel, the loader stops at its next check and closes its files.
+// A cancel it can no longer see (loading was already past its last check)
+// must not keep us waiting: loading complete, or the thread gone, ends the wait.
+void WaitForLoaderToStop(HANDLE loader) {
+    for (;;) {
+        if (theInstaller.loaderStopped.load(std::memory_order_acquire)) return;
+        if (theInstaller.loadingComplete.load(std::memory_order_acquire)) return;
+        if (loader == nullptr || WaitForSingleObject(loader, 0) == WAIT_OBJECT_0) return;
+        Sleep(kStopPollMilliseconds);
+    }
+}
 
 }  // namespace
 
-// Until the wizard exists the stub loads the package without a window and
-// removes its workspace again.
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    const std::string installer = platform::GetModuleFilePath();
-    if (CopyArchiveOut(installerState, installer, ArchiveCopyPath(), CopyProgress())) {
-        if (ExtractControlFolder(installerState, ArchiveCopyPath(), platform::GetTempFolder())) {
-            (void)LoadControlFiles(installerState, platform::GetTempFolder());
-        }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictLibrarySearch();
+    (void)LoadSystemLibrary("RichEd32.dll");  // the wizard's text box class
+    theInstaller.instance = instance;
+    HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
+    if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
+    if (loader != nullptr) RunExtractionDialog();
+    if (theInstaller.cancelLoading.load(std::memory_order_acquire)) {
+        WaitForLoaderToStop(loader);
+    } else {
+        RunWizardDialog();
     }
-    (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays is harmless
+    (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
     return 0;
 }

@@ -41,6 +41,21 @@ struct ShortcutRecord {
 using Colour = uint32_t;
 
 struct InstallerState {
+    // Windows, as opaque handles so this record stays free of system headers.
+    void* instance = nullptr;
+    std::atomic<void*> extractionDialog{nullptr};  // the loader sends progress to it
+    void* wizardWindow = nullptr;
+    std::atomic<void*> progressDialog{nullptr};  // the worker waits for it
+    void* backgroundWindow = nullptr;
+
+    // Decoded page pictures (IPicture on Windows), replaced on one thread and
+    // painted on another: both only under pictureLock.
+    std::mutex pictureLock;
+    void* logoPicture = nullptr;
+    void* backgroundPicture = nullptr;
+    bool backgroundImageMissing = true;
+    int32_t currentBackgroundRecord = 0;
+
     // Start-up and loader hand-over.
     std::atomic<bool> cancelLoading{false};  // main thread -> loader
     std::atomic<bool> loaderStopped{false};  // loader -> main thread, after its files are closed

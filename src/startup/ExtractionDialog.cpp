@@ -1,0 +1,61 @@
+#include "startup/ExtractionDialog.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "resources/ResourceIds.h"
+#include "state/TheInstaller.h"
+
+namespace {
+
+constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT kPollMilliseconds = 100;
+constexpr UINT kProgressTimeoutMilliseconds = 2000;
+
+void OnInitDialog(HWND dialog) {
+    theInstaller.extractionDialog = dialog;
+    SetWindowTextA(dialog, TitleText(theInstaller).c_str());
+    SetTimer(dialog, kPollTimer, kPollMilliseconds, nullptr);
+}
+
+void Cancel(HWND dialog) {
+    theInstaller.cancelLoading.store(true, std::memory_order_release);
+    EndDialog(dialog, 0);
+}
+
+void OnTimer(HWND dialog) {
+    if (theInstaller.loadingComplete.load(std::memory_order_acquire)) EndDialog(dialog, 0);
+}
+
+INT_PTR CALLBACK ExtractionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: OnInitDialog(dialog); break;
+    case WM_COMMAND:
+        if (wParam == IDC_EXTRACTION_CANCEL) Cancel(dialog);
+        break;
+    case WM_CLOSE: Cancel(dialog); break;  // closing the window is a cancel, never a hand-over
+    case WM_TIMER: OnTimer(dialog); break;
+    case WM_DESTROY: theInstaller.extractionDialog = nullptr; break;
+    }
+    return FALSE;
+}
+
+// A bounded send: the main thread may stop serving the dialog at any moment.
+void SendToBar(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND dialog = static_cast<HWND>(theInstaller.extractionDialog.load());
+    if (dialog == nullptr) return;
+    HWND bar = GetDlgItem(dialog, IDC_EXTRACTION_PROGRESS);
+    DWORD_PTR result = 0;
+    if (bar != nullptr) SendMessageTimeoutA(bar, message, wParam, lParam, SMTO_ABORTIFHUNG, kProgressTimeoutMilliseconds, &result);
+}
+
+}  // namespace
+
+void RunExtractionDialog() {
+    DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_EXTRACTION), nullptr,
+                    ExtractionDialogProc, 0);
+}
+
+void SendExtractionRange(int32_t megabytes) { SendToBar(PBM_SETRANGE32, 0, static_cast<LPARAM>(megabytes)); }
+
+void SendExtractionPosition(int32_t megabytes) { SendToBar(PBM_SETPOS, static_cast<WPARAM>(megabytes), 0); }

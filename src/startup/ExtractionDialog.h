@@ -1,0 +1,11 @@
+#pragma once
+#include <cstdint>
+
+// Shows the "Extracting..." dialog until loading is complete or the user
+// cancels (Cancel, or closing the window). Runs on the main thread.
+void RunExtractionDialog();
+
+// Progress of the archive copy, in whole MiB, sent from the loader thread to
+// the dialog's bar; nothing happens while the dialog is not open.
+void SendExtractionRange(int32_t megabytes);
+void SendExtractionPosition(int32_t megabytes);

@@ -1,0 +1,61 @@
+#include "wizard/Pictures.h"
+
+#include <ole2.h>
+#include <olectl.h>
+
+namespace {
+
+// Reads the file into a movable memory block that the stream frees.
+IStream* StreamFromFile(const std::string& path, DWORD* size) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    *size = GetFileSize(file, nullptr);
+    HGLOBAL block = (*size != INVALID_FILE_SIZE && *size > 0) ? GlobalAlloc(GMEM_MOVEABLE, *size) : nullptr;
+    bool read = false;
+    if (block != nullptr) {
+        void* data = GlobalLock(block);
+        DWORD got = 0;
+        read = data != nullptr && ReadFile(file, data, *size, &got, nullptr) && got == *size;
+        GlobalUnlock(block);
+    }
+    CloseHandle(file);
+    IStream* stream = nullptr;
+    if (!read || FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
+        if (block != nullptr) GlobalFree(block);
+        return nullptr;
+    }
+    return stream;
+}
+
+}  // namespace
+
+void LoadPictureFromFile(InstallerState& state, const std::string& path, void** target) {
+    IPicture* decoded = nullptr;
+    DWORD size = 0;
+    if (IStream* stream = StreamFromFile(path, &size)) {
+        if (FAILED(OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
+                                  reinterpret_cast<void**>(&decoded)))) {
+            decoded = nullptr;
+        }
+        stream->Release();
+    }
+    IPicture* old = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(state.pictureLock);
+        old = static_cast<IPicture*>(*target);
+        *target = decoded;
+    }
+    if (old != nullptr) old->Release();
+}
+
+void RenderPicture(InstallerState& state, void* const* picture, HDC dc, const RECT& destination, const RECT& bounds) {
+    std::lock_guard<std::mutex> hold(state.pictureLock);
+    IPicture* drawn = static_cast<IPicture*>(*picture);
+    if (drawn == nullptr) return;
+    OLE_XSIZE_HIMETRIC width = 0;
+    OLE_YSIZE_HIMETRIC height = 0;
+    drawn->get_Width(&width);
+    drawn->get_Height(&height);
+    drawn->Render(dc, destination.left, destination.top, destination.right - destination.left,
+                  destination.bottom - destination.top, 0, height, width, -height, &bounds);
+}
