@@ -72,6 +72,12 @@ struct ArchiveReaderState {
     ArchiveEntry cachedEntry;
     int32_t cachedIndex = -1;
 
+    // Items written together share their DOS time; converting it costs a
+    // time-zone lookup, so the last conversion is kept.
+    uint32_t lastDosDateTime = 0;
+    uint64_t lastDosFileTime = 0;
+    bool lastDosValid = false;
+
     std::unique_ptr<unsigned char[]> inputBuffer;
     std::unique_ptr<unsigned char[]> outputBuffer;
     std::string baseFolder;
@@ -275,7 +281,12 @@ ArchiveResult DescribeItem(ArchiveReaderState* state, int32_t index, ArchiveEntr
     std::memcpy(entry->name, state->currentName, sizeof entry->name);
     SanitiseArchiveName(entry->name);
     entry->attributes = AttributesFromHeader(h);
-    const uint64_t dosTime = FileTimeFromDos(h.dosDateTime);
+    if (!state->lastDosValid || state->lastDosDateTime != h.dosDateTime) {
+        state->lastDosFileTime = FileTimeFromDos(h.dosDateTime);
+        state->lastDosDateTime = h.dosDateTime;
+        state->lastDosValid = true;
+    }
+    const uint64_t dosTime = state->lastDosFileTime;
     entry->accessTime = entry->creationTime = entry->writeTime = dosTime;
     ApplyExtendedTimestamp(extra, entry);
     entry->compressedSize = static_cast<int32_t>(h.compressedSize);
@@ -292,16 +303,24 @@ bool IsRootedPath(const std::string& path) {
     return (!path.empty() && IsSeparator(path[0])) || (path.size() >= 2 && path[1] == ':');
 }
 
+// Creates level (a folder path ending at a separator or not) and the levels
+// above it that are missing, looking upward first so that an existing
+// folder costs one test, however deep it lies.
+void EnsureFolder(const std::string& level, size_t keep) {
+    std::string path = level;
+    while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+    if (path.size() <= keep || path.size() >= kPathCapacity || platform::PathExists(path.c_str())) return;
+    const size_t parentEnd = path.find_last_of("/\\");
+    if (parentEnd != std::string::npos && parentEnd > 0) EnsureFolder(path.substr(0, parentEnd), keep);
+    platform::CreateFolder(path.c_str());
+}
+
 // Creates base (when given and missing) and every level of folder below it.
 // Failures are not reported: the file creation that follows fails instead.
 void EnsureFolderChain(const std::string& base, const std::string& folder) {
     if (!base.empty() && !platform::PathExists(base.c_str())) platform::CreateFolder(base.c_str());
-    for (size_t i = 1; i <= folder.size(); ++i) {
-        if (i < folder.size() && !IsSeparator(folder[i])) continue;
-        const std::string level = base + folder.substr(0, i);
-        if (level.size() >= kPathCapacity) return;
-        if (!platform::PathExists(level.c_str())) platform::CreateFolder(level.c_str());
-    }
+    if (folder.empty()) return;
+    EnsureFolder(base + folder, base.size());
 }
 
 // Streams the current item's data into the open target, checking its size
