@@ -66,6 +66,10 @@ struct ArchiveReaderState {
     char currentName[kArchiveNameCapacity] = {};
     bool currentValid = false;
 
+    // Where each central header read so far starts, by entry number, so that
+    // any entry seen before is reached again without walking from the first.
+    std::vector<int64_t> entryPositions;
+
     // Where the current item's data starts, once its local header is checked.
     int64_t dataStart = 0;
 
@@ -151,6 +155,7 @@ bool ReadCurrentHeader(ArchiveReaderState* state) {
     if (!ReadExactly(state, namePosition, state->currentName, h.nameLength)) return false;
     state->currentName[h.nameLength] = '\0';
     state->currentValid = true;
+    if (state->currentNumber == state->entryPositions.size()) state->entryPositions.push_back(state->currentPosition);
     return true;
 }
 
@@ -169,11 +174,23 @@ bool GoToNextEntry(ArchiveReaderState* state) {
 }
 
 bool GoToEntry(ArchiveReaderState* state, uint32_t number) {
-    if (number < state->currentNumber || !state->currentValid) GoToFirstEntry(state);
-    while (state->currentNumber < number) {
+    if (state->currentValid && state->currentNumber == number) return true;
+    const std::vector<int64_t>& known = state->entryPositions;
+    if (!known.empty()) {
+        // Jump to the entry itself, or to the furthest one known before it.
+        const uint32_t start = number < known.size() ? number : static_cast<uint32_t>(known.size() - 1);
+        if (!state->currentValid || state->currentNumber > number || state->currentNumber < start) {
+            state->currentNumber = start;
+            state->currentPosition = known[start];
+            ReadCurrentHeader(state);
+        }
+    } else if (!state->currentValid || state->currentNumber > number) {
+        GoToFirstEntry(state);
+    }
+    while (state->currentValid && state->currentNumber < number) {
         if (!GoToNextEntry(state)) return false;
     }
-    return state->currentValid;
+    return state->currentValid && state->currentNumber == number;
 }
 
 uint32_t AttributesFromHeader(const CentralHeader& h) {

@@ -331,3 +331,23 @@ TEST_F(ArchiveReaderTest, OverlongNamesAndUnreadableEntriesEndTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ArchiveReaderTest, ItemsAreReachedInAnyOrder) {
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 300; ++i) items.push_back(FileItem("f" + std::to_string(i), "content " + std::to_string(i)));
+    Archive archive = OpenBuilt(items);
+    ASSERT_TRUE(archive);
+    ArchiveEntry entry;
+    for (int32_t i : {299, 0, 150, 151, 3, 298, 2, 2}) {
+        ASSERT_EQ(ArchiveResult::Ok, GetArchiveItem(archive.get(), i, &entry));
+        EXPECT_EQ("f" + std::to_string(i), std::string(entry.name));
+    }
+    for (int32_t i : {17, 250, 16}) {
+        ASSERT_EQ(ArchiveResult::Ok, ExtractArchiveItem(archive.get(), i, Path("out").c_str()));
+        EXPECT_EQ("content " + std::to_string(i), ReadText(Path("out")));
+    }
+}
+
+}  // namespace
