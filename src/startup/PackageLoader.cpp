@@ -8,6 +8,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
 #include "platform/Platform.h"
+#include "startup/RemoveFolderTree.h"
 #include "state/Workspace.h"
 
 namespace {
@@ -77,7 +78,10 @@ void RecordControlItem(InstallerState& state, const char* name, const std::strin
 
 bool CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
                     const CopyProgress& progress) {
-    (void)platform::CreateFolder(WorkspacePath().c_str());  // an existing workspace is reused
+    // A workspace left by an interrupted run may hold another package's
+    // control files, which would be read as this one's: start empty.
+    (void)RemoveFolderTree(WorkspacePath());
+    (void)platform::CreateFolder(WorkspacePath().c_str());
     platform::UniqueFile input(platform::OpenFileForReading(installerPath.c_str()));
     platform::UniqueFile output(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
     const int64_t installerSize = input.IsOpen() ? platform::GetFileSize(input.Get()) : 0;

@@ -163,3 +163,15 @@ TEST(DigitIndex, DigitsOneToNineAndEverythingElse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PackageLoaderTest, ALeftOverWorkspaceDoesNotLeakIntoThisPackage) {
+    ASSERT_TRUE(platform::CreateFolder(WorkspacePath().c_str()));
+    ASSERT_TRUE(WriteBytes(ControlFilePath("wt.txt"), ToBytes("another package's welcome")));
+    LoadPackage({FileItem("%KXInstall%/tt.txt", "This package")});
+    EXPECT_EQ("This package", ReadText(ControlFilePath("tt.txt")));
+    EXPECT_FALSE(platform::PathExists(ControlFilePath("wt.txt").c_str()));
+}
+
+}  // namespace
