@@ -1,12 +1,114 @@
 #include "install/InstallWorker.h"
 
-#include "state/TheInstaller.h"
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
 
-// Until files are placed, the worker only hands over to the finished page.
+#include "install/Installation.h"
+#include "resources/ResourceIds.h"
+#include "startup/RemoveFolderTree.h"
+#include "state/TheInstaller.h"
+#include "state/Workspace.h"
+#include "wizard/PageController.h"
+
+namespace {
+
+constexpr DWORD kProgressWindowPollMilliseconds = 50;
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() {
+        if (pointer_ != nullptr) pointer_->Release();
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T* operator->() const { return pointer_; }
+    void** Receive() { return reinterpret_cast<void**>(&pointer_); }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+private:
+    T* pointer_ = nullptr;
+};
+
+// The worker's side of the windows: every control is reached by messages to
+// the thread that owns it.
+class Win32InstallView : public InstallView {
+public:
+    std::string InstallFolderText() override {
+        char text[260] = {};
+        GetDlgItemTextA(Wizard(), IDC_FOLDER, text, sizeof text);
+        return text;
+    }
+
+    void UseReportingWindow() override {
+        reporting_ = Wizard();
+        if (!theInstaller.separateProgressWindow) return;
+        while (theInstaller.progressDialog.load() == nullptr) Sleep(kProgressWindowPollMilliseconds);
+        reporting_ = static_cast<HWND>(theInstaller.progressDialog.load());
+        ShowWindow(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), SW_SHOWNORMAL);
+    }
+
+    void SetStatus(const std::string& text) override { SetDlgItemTextA(reporting_, IDC_STATUS, text.c_str()); }
+
+    void SetProgressRange(int32_t maximum) override {
+        SendDlgItemMessageA(reporting_, SelectedProgressBar(theInstaller), PBM_SETRANGE32, 0, maximum);
+    }
+
+    void SetProgressPosition(int32_t position) override {
+        SendDlgItemMessageA(reporting_, SelectedProgressBar(theInstaller), PBM_SETPOS, position, 0);
+    }
+
+    OverwriteAnswer AskOverwrite(const std::string& question) override {
+        const int answer = MessageBoxA(reporting_, question.c_str(), TitleText(theInstaller).c_str(),
+                                       MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+        if (answer == IDYES) return OverwriteAnswer::Yes;
+        if (answer == IDNO) return OverwriteAnswer::No;
+        return OverwriteAnswer::Cancel;
+    }
+
+    bool IsLocationTicked(int32_t location) override {
+        static const int kBoxes[] = {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH};
+        return SendDlgItemMessageA(Wizard(), kBoxes[location], BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+
+    void CreateShellLink(const std::string& target, const std::string& workingFolder,
+                         const std::string& linkPath) override {
+        ComPtr<IShellLinkA> link;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Receive()))) {
+            return;
+        }
+        ComPtr<IPersistFile> file;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return;
+        link->SetPath(target.c_str());
+        link->SetWorkingDirectory(workingFolder.c_str());
+        link->SetDescription("");
+        wchar_t widePath[MAX_PATH];
+        if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return;
+        file->Save(widePath, TRUE);  // a link that cannot be saved is simply missing
+    }
+
+    void NotifyFolderCreated(const std::string& folder) override {
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA | SHCNF_FLUSH, folder.c_str(), nullptr);
+    }
+
+private:
+    static HWND Wizard() { return static_cast<HWND>(theInstaller.wizardWindow); }
+    HWND reporting_ = nullptr;
+};
+
+}  // namespace
+
 DWORD WINAPI InstallWorker(void*) {
-    // With a separate progress window, wait until it is there to be closed.
-    if (theInstaller.separateProgressWindow) {
-        while (theInstaller.progressDialog.load() == nullptr) Sleep(50);
+    (void)CoInitialize(nullptr);
+    Win32InstallView view;
+    const InstallOutcome outcome = RunInstallation(theInstaller, view);
+    CoUninitialize();
+    if (outcome == InstallOutcome::Aborted) {
+        // Files placed so far stay; nothing else is shown.
+        (void)RemoveFolderTree(WorkspacePath());
+        ExitProcess(0);
     }
     PostMessageA(static_cast<HWND>(theInstaller.wizardWindow), kInstallFinishedMessage, 0, 0);
     return 0;

@@ -59,6 +59,10 @@ private:
 };
 
 bool PathExists(const char* path);
+// Copies a file over any file at destination.
+bool CopyFileReplacing(const char* source, const char* destination);
+// Renames a file over any file at destination, in one step.
+bool MoveFileReplacing(const char* source, const char* destination);
 // Creates one folder level; false when it could not be created (or exists).
 bool CreateFolder(const char* path);
 // Removes an empty folder, or a folder link (junction, symbolic link) itself.
@@ -102,6 +106,9 @@ std::FILE* OpenStream(const char* path, const char* mode);
 constexpr int kFolderWindows = 0x24;
 constexpr int kFolderSystem = 0x25;
 constexpr int kFolderProgramFiles = 0x26;
+constexpr int kFolderPrograms = 0x02;          // the start menu's Programs folder
+constexpr int kFolderDesktopDirectory = 0x10;
+constexpr int kFolderAppData = 0x1a;
 std::string GetSpecialFolderPath(int folderId);
 
 enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
@@ -114,6 +121,8 @@ bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std:
 // Creates the key as needed and writes a REG_SZ value.
 bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& value);
+bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value);
+bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value);
 // Removes a key that has no sub-keys, with its values.
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey);
 

@@ -109,6 +109,25 @@ bool PathExists(const char* path) {
     return ::stat(NativePath(path).c_str(), &info) == 0;
 }
 
+bool CopyFileReplacing(const char* source, const char* destination) {
+    UniqueFile in(OpenFileForReading(source));
+    if (!in.IsOpen()) return false;
+    UniqueFile out(::open(NativePath(destination).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!out.IsOpen()) return false;
+    char buffer[65536];
+    for (int64_t offset = 0;;) {
+        const int64_t got = ReadFileAt(in.Get(), offset, buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!WriteToFile(out.Get(), buffer, static_cast<uint32_t>(got))) return false;
+        offset += got;
+    }
+}
+
+bool MoveFileReplacing(const char* source, const char* destination) {
+    return ::rename(NativePath(source).c_str(), NativePath(destination).c_str()) == 0;
+}
+
 bool CreateFolder(const char* path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
 
 bool RemoveFolder(const char* path) {
@@ -231,7 +250,12 @@ std::string RegistryPath(RegistryRoot root, const std::string& subKey) {
 std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(NativePath(path).c_str(), mode); }
 
 std::string GetSpecialFolderPath(int folderId) {
+    // Folders that shortcuts are written to lie in the temporary folder here.
+    const std::string shell = GetTempFolder() + "kx-shell/";
     switch (folderId) {
+    case kFolderPrograms: return shell + "Programs";
+    case kFolderDesktopDirectory: return shell + "Desktop";
+    case kFolderAppData: return shell + "AppData";
     case kFolderProgramFiles: return "C:\\Program Files";
     case kFolderWindows: return "C:\\windows";
     case kFolderSystem: return "C:\\windows\\system32";
@@ -250,6 +274,18 @@ bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std:
 bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& value) {
     FakeRegistry()[RegistryPath(root, subKey) + valueName] = value;
+    return true;
+}
+
+bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value) {
+    FakeRegistry()[RegistryPath(root, subKey) + valueName] = "dword:" + std::to_string(value);
+    return true;
+}
+
+bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value) {
+    const auto found = FakeRegistry().find(RegistryPath(root, subKey) + valueName);
+    if (found == FakeRegistry().end() || found->second.compare(0, 6, "dword:") != 0) return false;
+    *value = static_cast<uint32_t>(std::stoul(found->second.substr(6)));
     return true;
 }
 

@@ -110,6 +110,14 @@ void CloseFile(FileHandle file) { CloseHandle(ToHandle(file)); }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+bool CopyFileReplacing(const char* source, const char* destination) {
+    return CopyFileA(source, destination, FALSE) != FALSE;
+}
+
+bool MoveFileReplacing(const char* source, const char* destination) {
+    return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
 
 // RemoveDirectoryA removes a junction or folder symbolic link itself, never
@@ -219,6 +227,30 @@ bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std
     }
     return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value) {
+    RegKey key;
+    if (RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD data = value;
+    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof data) == ERROR_SUCCESS;
+}
+
+bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value) {
+    RegKey key;
+    if (RegOpenKeyExA(RootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) return false;
+    DWORD type = 0, data = 0, size = sizeof data;
+    if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return false;
+    }
+    *value = data;
+    return true;
 }
 
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
