@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
@@ -64,6 +65,8 @@ void WaitForLoaderToStop(HANDLE loader) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictLibrarySearch();
     (void)LoadSystemLibrary("RichEd32.dll");  // the wizard's text box class
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);  // the progress bars' class
     theInstaller.instance = instance;
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
