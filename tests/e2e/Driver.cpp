@@ -1,0 +1,284 @@
+#include "Driver.h"
+
+namespace e2e {
+namespace {
+
+constexpr UINT kSendTimeoutMs = 5000;
+// Controls that tell the installer's dialogs apart.
+constexpr int kFolderFieldId = 1007;     // wizard
+constexpr int kMessageTextId = 0xFFFF;   // message box text
+constexpr int kStatusId = 1020;          // separate progress window
+constexpr int kProgressCancelId = 1002;  // separate progress window
+constexpr int kExtractionBarId = 1022;   // extraction dialog
+constexpr int kExtractionCancelId = 1000;
+
+std::string desktopName;  // empty: installers start on the driver's own desktop
+
+// Sends a message to another process's window without hanging on it.
+bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
+    DWORD_PTR scratch = 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_BLOCK, kSendTimeoutMs,
+                               result ? result : &scratch) != 0;
+}
+
+bool IsDialogClass(HWND window) {
+    char name[32] = {};
+    return GetClassNameA(window, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0;
+}
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND>* found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsDialogClass(window)) search->found->push_back(window);
+    return TRUE;
+}
+
+bool WriteAll(HANDLE file, const void* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// Writes a bottom-up 24-bit DIB as a BMP file.
+bool WriteBmp(const std::string& path, int width, int height, const void* pixels, DWORD pixelBytes) {
+    BITMAPFILEHEADER fileHeader = {};
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = pixelBytes;
+    fileHeader.bfType = 0x4D42;  // "BM"
+    fileHeader.bfOffBits = sizeof fileHeader + sizeof info;
+    fileHeader.bfSize = fileHeader.bfOffBits + pixelBytes;
+
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = WriteAll(file, &fileHeader, sizeof fileHeader) && WriteAll(file, &info, sizeof info) &&
+                    WriteAll(file, pixels, pixelBytes);
+    CloseHandle(file);
+    if (!ok) (void)DeleteFileA(path.c_str());  // no half-written picture
+    return ok;
+}
+
+}  // namespace
+
+bool UsePrivateDesktop(const std::string& name) {
+    HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) return false;
+    desktopName = name;  // the desktop stays open until the process ends
+    return true;
+}
+
+Installer::~Installer() { Kill(); }
+
+bool Installer::Start(const std::string& path) {
+    Kill();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
+    std::string commandLine = "\"" + path + "\"";
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process_)) {
+        process_ = PROCESS_INFORMATION{};
+        return false;
+    }
+    return true;
+}
+
+bool Installer::HasExited() const {
+    return process_.hProcess == nullptr || WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+bool Installer::WaitForExit(DWORD* exitCode, DWORD timeoutMs) {
+    if (process_.hProcess == nullptr) return false;
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_.hProcess, &code)) return false;
+    if (exitCode) *exitCode = code;
+    return true;
+}
+
+void Installer::Kill() {
+    if (process_.hProcess == nullptr) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+        (void)TerminateProcess(process_.hProcess, 1);  // a leftover installer would spoil the next test
+        (void)WaitForSingleObject(process_.hProcess, kWaitMs);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    process_ = PROCESS_INFORMATION{};
+}
+
+std::vector<HWND> Installer::Dialogs() const {
+    std::vector<HWND> found;
+    if (process_.hProcess == nullptr) return found;
+    DialogSearch search = {process_.dwProcessId, &found};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return found;
+}
+
+HWND Installer::FindDialog(DialogKind kind) const {
+    for (HWND dialog : Dialogs()) {
+        if (IsWindowVisible(dialog) && KindOf(dialog) == kind) return dialog;
+    }
+    return nullptr;
+}
+
+HWND Installer::WaitForDialog(DialogKind kind, DWORD timeoutMs, DWORD pollMs) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindDialog(kind);
+            return found != nullptr || HasExited();
+        },
+        timeoutMs, pollMs);
+    return found;
+}
+
+DialogKind KindOf(HWND dialog) {
+    if (HasControl(dialog, kFolderFieldId)) return DialogKind::kWizard;
+    if (HasControl(dialog, kMessageTextId) &&
+        (HasControl(dialog, IDOK) || HasControl(dialog, IDYES) || HasControl(dialog, IDNO))) {
+        return DialogKind::kMessageBox;
+    }
+    if (HasControl(dialog, kStatusId) && HasControl(dialog, kProgressCancelId)) return DialogKind::kProgress;
+    if (HasControl(dialog, kExtractionBarId) && HasControl(dialog, kExtractionCancelId)) return DialogKind::kExtraction;
+    return DialogKind::kOther;
+}
+
+std::string WindowText(HWND window) {
+    if (window == nullptr) return std::string();
+    char buffer[4096] = {};
+    DWORD_PTR length = 0;
+    if (!SendBounded(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), &length)) {
+        return std::string();
+    }
+    return std::string(buffer, length < sizeof buffer ? length : sizeof buffer - 1);
+}
+
+std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+bool SetControlText(HWND dialog, int id, const std::string& text) {
+    HWND control = GetDlgItem(dialog, id);
+    DWORD_PTR result = 0;
+    return control && SendBounded(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &result) &&
+           result == TRUE;
+}
+
+bool HasControl(HWND dialog, int id) { return GetDlgItem(dialog, id) != nullptr; }
+
+bool ControlVisible(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control != nullptr && IsWindowVisible(control);
+}
+
+bool IsChecked(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    DWORD_PTR state = 0;
+    return control && SendBounded(control, BM_GETCHECK, 0, 0, &state) && state == BST_CHECKED;
+}
+
+bool SetChecked(HWND dialog, int id, bool checked) {
+    HWND control = GetDlgItem(dialog, id);
+    return control && SendBounded(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0, nullptr);
+}
+
+void Click(HWND dialog, int id) {
+    (void)PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));  // a lost click shows as a failed wait
+}
+
+void Close(HWND window) { (void)PostMessageA(window, WM_CLOSE, 0, 0); }
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(pollMs);
+    }
+}
+
+bool WaitForCaption(HWND window, const std::string& caption, DWORD timeoutMs) {
+    return WaitUntil([&] { return WindowText(window) == caption; }, timeoutMs);
+}
+
+std::string MessageText(HWND messageBox) { return ControlText(messageBox, kMessageTextId); }
+
+std::string TempFolder() {
+    char buffer[MAX_PATH] = {};
+    const DWORD length = GetTempPathA(MAX_PATH, buffer);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    return std::string(buffer, length);
+}
+
+std::string WorkspacePath() { return TempFolder() + "%KXInstall%"; }
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string full = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                (void)RemoveTree(full);  // what stays is reported by the check below
+            } else {
+                (void)SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                (void)DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    (void)RemoveDirectoryA(path.c_str());
+    return !PathExists(path);
+}
+
+bool SaveScreenshot(HWND window, const std::string& bmpPath) {
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window != nullptr && !GetWindowRect(window, &area)) return false;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD pixelBytes = stride * static_cast<DWORD>(height);
+
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr) return false;
+    HDC memory = CreateCompatibleDC(screen);
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    bool ok = memory != nullptr && bitmap != nullptr;
+    if (ok) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT) != 0;
+        GdiFlush();
+        SelectObject(memory, previous);
+    }
+    if (ok) ok = WriteBmp(bmpPath, width, height, pixels, pixelBytes);
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+}  // namespace e2e

@@ -1,0 +1,102 @@
+#pragma once
+// Works a running installer from outside, as a user would: finds its dialogs
+// by process, reads control texts and visibility, clicks buttons, types into
+// the folder field, answers message boxes and takes screenshots. Plain Win32,
+// so it runs under Wine beside the installer. Every wait is bounded: nothing
+// here blocks longer than the timeout it is given.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Longest wait for anything the installer is expected to do.
+constexpr DWORD kWaitMs = 20000;
+
+// The installer's top-level dialogs, told apart by the controls they carry.
+enum class DialogKind {
+    kExtraction,  // progress bar 1022 and Cancel 1000
+    kWizard,      // folder field 1007
+    kProgress,    // separate progress window: status 1020 and Cancel 1002
+    kMessageBox,  // message text 0xFFFF and an OK, Yes or No button
+    kOther,
+};
+
+// Moves the calling thread to a new desktop of its own; Installer::Start
+// then runs installers there too. Under Wine a desktop takes its display
+// from the first program that uses it, so a Wine program started without a
+// display just before would leave the default desktop unable to show any
+// window. Call before the thread creates a window. False on failure.
+bool UsePrivateDesktop(const std::string& name);
+
+// One installer process started by the driver. The destructor ends it if it
+// still runs, so a failed test never leaves an installer behind.
+class Installer {
+public:
+    Installer() = default;
+    ~Installer();
+    Installer(const Installer&) = delete;
+    Installer& operator=(const Installer&) = delete;
+
+    // Runs the program without arguments. False when it cannot be started.
+    bool Start(const std::string& path);
+    bool HasExited() const;
+    // Waits for the end of the process; false on timeout (exitCode untouched).
+    bool WaitForExit(DWORD* exitCode, DWORD timeoutMs = kWaitMs);
+    // Ends the process at once (only the one this driver started).
+    void Kill();
+
+    // Top-level dialogs (class "#32770") of the process, visible or not.
+    std::vector<HWND> Dialogs() const;
+    // The first visible dialog of that kind, or null.
+    HWND FindDialog(DialogKind kind) const;
+    // Waits for a visible dialog of that kind; null on timeout or when the
+    // process ends first. pollMs is the pause between two looks.
+    HWND WaitForDialog(DialogKind kind, DWORD timeoutMs = kWaitMs, DWORD pollMs = 10) const;
+
+private:
+    PROCESS_INFORMATION process_{};
+};
+
+DialogKind KindOf(HWND dialog);
+
+// Texts go through WM_GETTEXT / WM_SETTEXT with a bounded send, so a hung
+// installer gives an empty text instead of a hung test.
+std::string WindowText(HWND window);
+std::string ControlText(HWND dialog, int id);
+bool SetControlText(HWND dialog, int id, const std::string& text);
+bool HasControl(HWND dialog, int id);
+bool ControlVisible(HWND dialog, int id);
+bool IsChecked(HWND dialog, int id);
+bool SetChecked(HWND dialog, int id, bool checked);
+
+// Posts WM_COMMAND with wParam = id, as a click on that button does. Posted,
+// not sent: the click may open a modal message box.
+void Click(HWND dialog, int id);
+// Posts WM_CLOSE, as the close box or Alt+F4 does.
+void Close(HWND window);
+
+// Polls condition every pollMs until it holds; false after timeoutMs.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kWaitMs, DWORD pollMs = 10);
+// Waits for the window's caption to read exactly caption.
+bool WaitForCaption(HWND window, const std::string& caption, DWORD timeoutMs = kWaitMs);
+
+// The message text of a message box (its static control 0xFFFF).
+std::string MessageText(HWND messageBox);
+
+// The user's temporary folder with its trailing backslash, and the
+// installer's workspace inside it.
+std::string TempFolder();
+std::string WorkspacePath();
+bool PathExists(const std::string& path);
+// Removes a folder with everything below it; true when it is gone.
+bool RemoveTree(const std::string& path);
+
+// Saves what the screen shows of window (the whole screen for null) as a
+// 24-bit BMP file. False when capturing or writing fails.
+bool SaveScreenshot(HWND window, const std::string& bmpPath);
+
+}  // namespace e2e

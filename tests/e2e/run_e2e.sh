@@ -1,0 +1,60 @@
+#!/bin/sh
+# Builds the end-to-end test packages with the packer and runs the Windows
+# side of the tests under Wine (on the build tree's Xvfb when there is no
+# display, see tools/wine-run). Exits with the test program's exit code.
+#
+#   run_e2e.sh KXPACK STUB E2E_EXE [GTEST_ARGS...]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+kxpack=$1
+stub=$2
+tests=$3
+shift 3
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/src" "$scratch/packages" "$scratch/temp"
+
+# package NAME [LAYER]: the base package, with a layer's files laid over it.
+package() {
+    cp -R "$here/packages/base" "$scratch/src/$1"
+    mkdir -p "$scratch/src/$1/data"
+    # 3 MiB of payload, so the folder page has a size to report.
+    head -c 3145728 /dev/zero >"$scratch/src/$1/data/filler.bin"
+    [ $# -lt 2 ] || cp -R "$here/packages/$2/." "$scratch/src/$1/"
+}
+
+# drop NAME FILE...: leaves control files out of a package.
+drop() {
+    name=$1
+    shift
+    for file in "$@"; do rm "$scratch/src/$name/%KXInstall%/$file"; done
+}
+
+package full
+package welcome-only && drop welcome-only license.txt
+package license-only && drop license-only wt.txt
+package no-texts && drop no-texts wt.txt license.txt
+package no-shortcuts && drop no-shortcuts shortcuts.txt
+package untitled && drop untitled tt.txt
+package start-menu-only start-menu-only
+package separate-progress separate-progress
+# Random bytes do not compress: copying 200 MiB out, or placing them, takes
+# long enough to cancel.
+package big big && head -c 209715200 /dev/urandom >"$scratch/src/big/data/noise.bin"
+
+for dir in "$scratch"/src/*; do
+    "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
+done
+rm -rf "$scratch/src"
+
+# Wine shows the Linux root as drive Z:.
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+KX_E2E_PACKAGES=$(winpath "$scratch/packages")
+KX_E2E_TEMP=$(winpath "$scratch/temp")
+export KX_E2E_PACKAGES KX_E2E_TEMP
+
+status=0
+KX_DISPLAY=1 "$root/tools/wine-run" "$tests" "$@" || status=$?
+exit "$status"
