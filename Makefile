@@ -24,6 +24,7 @@ test: build
 demo: build
 	dist/kxpack build examples/sample-app -o dist/SampleAppSetup.exe
 	dist/kxpack list dist/SampleAppSetup.exe
+	tools/run-demo dist/SampleAppSetup.exe
 
 bench: build
 	@tools/run-bench

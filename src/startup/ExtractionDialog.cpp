@@ -3,10 +3,16 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
+
 #include "resources/ResourceIds.h"
 #include "state/TheInstaller.h"
 
 namespace {
+
+// The copy may announce its size before the dialog exists; the dialog
+// applies it when it opens.
+std::atomic<int32_t> copyRangeMegabytes{0};
 
 constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT kPollMilliseconds = 100;
@@ -15,6 +21,7 @@ constexpr UINT kProgressTimeoutMilliseconds = 2000;
 void OnInitDialog(HWND dialog) {
     theInstaller.extractionDialog = dialog;
     SetWindowTextA(dialog, TitleText(theInstaller).c_str());
+    SendDlgItemMessageA(dialog, IDC_EXTRACTION_PROGRESS, PBM_SETRANGE32, 0, copyRangeMegabytes.load());
     SetTimer(dialog, kPollTimer, kPollMilliseconds, nullptr);
 }
 
@@ -51,11 +58,14 @@ void SendToBar(UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-void RunExtractionDialog() {
-    DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_EXTRACTION), nullptr,
-                    ExtractionDialogProc, 0);
+bool RunExtractionDialog() {
+    return DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_EXTRACTION), nullptr,
+                           ExtractionDialogProc, 0) != -1;
 }
 
-void SendExtractionRange(int32_t megabytes) { SendToBar(PBM_SETRANGE32, 0, static_cast<LPARAM>(megabytes)); }
+void SendExtractionRange(int32_t megabytes) {
+    copyRangeMegabytes = megabytes;
+    SendToBar(PBM_SETRANGE32, 0, static_cast<LPARAM>(megabytes));
+}
 
 void SendExtractionPosition(int32_t megabytes) { SendToBar(PBM_SETPOS, static_cast<WPARAM>(megabytes), 0); }

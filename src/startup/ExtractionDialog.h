@@ -2,8 +2,9 @@
 #include <cstdint>
 
 // Shows the "Extracting..." dialog until loading is complete or the user
-// cancels (Cancel, or closing the window). Runs on the main thread.
-void RunExtractionDialog();
+// cancels (Cancel, or closing the window). Runs on the main thread. False
+// when the dialog could not be shown at all.
+bool RunExtractionDialog();
 
 // Progress of the archive copy, in whole MiB, sent from the loader thread to
 // the dialog's bar; nothing happens while the dialog is not open.

@@ -60,6 +60,14 @@ void WaitForLoaderToStop(HANDLE loader) {
     }
 }
 
+// Without its dialog, loading still has to finish before the wizard may
+// read what it loaded.
+void WaitForLoading(HANDLE loader) {
+    while (!theInstaller.loadingComplete.load(std::memory_order_acquire)) {
+        if (WaitForSingleObject(loader, kStopPollMilliseconds) == WAIT_OBJECT_0) return;
+    }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -70,7 +78,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     theInstaller.instance = instance;
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
-    if (loader != nullptr) RunExtractionDialog();
+    if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
     if (theInstaller.cancelLoading.load(std::memory_order_acquire)) {
         WaitForLoaderToStop(loader);
     } else {
