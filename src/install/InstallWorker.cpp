@@ -14,6 +14,9 @@
 namespace {
 
 constexpr DWORD kProgressWindowPollMilliseconds = 50;
+// Nobody reads a status line faster than this; sending one per file to the
+// window's thread would cost more than placing a small file.
+constexpr DWORD kStatusIntervalMilliseconds = 50;
 
 template <typename T>
 class ComPtr {
@@ -36,6 +39,8 @@ private:
 // the thread that owns it.
 class Win32InstallView : public InstallView {
 public:
+    ~Win32InstallView() override { FlushStatus(); }
+
     std::string InstallFolderText() override {
         char text[260] = {};
         GetDlgItemTextA(Wizard(), IDC_FOLDER, text, sizeof text);
@@ -50,17 +55,23 @@ public:
         ShowWindow(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), SW_SHOWNORMAL);
     }
 
-    void SetStatus(const std::string& text) override { SetDlgItemTextA(reporting_, IDC_STATUS, text.c_str()); }
+    void SetStatus(const std::string& text) override {
+        pendingStatus_ = text;
+        statusPending_ = true;
+        if (GetTickCount() - lastStatusTime_ >= kStatusIntervalMilliseconds) FlushStatus();
+    }
 
     void SetProgressRange(int32_t maximum) override {
         SendDlgItemMessageA(reporting_, SelectedProgressBar(theInstaller), PBM_SETRANGE32, 0, maximum);
     }
 
+    // Posted: the bar catches up in order without the worker waiting for it.
     void SetProgressPosition(int32_t position) override {
-        SendDlgItemMessageA(reporting_, SelectedProgressBar(theInstaller), PBM_SETPOS, position, 0);
+        PostMessageA(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), PBM_SETPOS, position, 0);
     }
 
     OverwriteAnswer AskOverwrite(const std::string& question) override {
+        FlushStatus();  // the question is about the file the status names
         const int answer = MessageBoxA(reporting_, question.c_str(), TitleText(theInstaller).c_str(),
                                        MB_YESNOCANCEL | MB_ICONEXCLAMATION);
         if (answer == IDYES) return OverwriteAnswer::Yes;
@@ -95,15 +106,29 @@ public:
 
 private:
     static HWND Wizard() { return static_cast<HWND>(theInstaller.wizardWindow); }
+
+    void FlushStatus() {
+        if (!statusPending_ || reporting_ == nullptr) return;
+        SetDlgItemTextA(reporting_, IDC_STATUS, pendingStatus_.c_str());
+        statusPending_ = false;
+        lastStatusTime_ = GetTickCount();
+    }
+
     HWND reporting_ = nullptr;
+    std::string pendingStatus_;
+    bool statusPending_ = false;
+    DWORD lastStatusTime_ = 0;
 };
 
 }  // namespace
 
 DWORD WINAPI InstallWorker(void*) {
     (void)CoInitialize(nullptr);
-    Win32InstallView view;
-    const InstallOutcome outcome = RunInstallation(theInstaller, view);
+    InstallOutcome outcome;
+    {
+        Win32InstallView view;  // shows its last status as it goes
+        outcome = RunInstallation(theInstaller, view);
+    }
     CoUninitialize();
     if (outcome == InstallOutcome::Aborted) {
         // Files placed so far stay; nothing else is shown.
