@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "install/Installation.h"
+#include "platform/Win32Handles.h"
 #include "resources/ResourceIds.h"
 #include "startup/RemoveFolderTree.h"
 #include "state/TheInstaller.h"
@@ -17,23 +18,6 @@ constexpr DWORD kProgressWindowPollMilliseconds = 50;
 // Nobody reads a status line faster than this; sending one per file to the
 // window's thread would cost more than placing a small file.
 constexpr DWORD kStatusIntervalMilliseconds = 50;
-
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() {
-        if (pointer_ != nullptr) pointer_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return pointer_; }
-    void** Receive() { return reinterpret_cast<void**>(&pointer_); }
-    explicit operator bool() const { return pointer_ != nullptr; }
-
-private:
-    T* pointer_ = nullptr;
-};
 
 // The worker's side of the windows: every control is reached by messages to
 // the thread that owns it.

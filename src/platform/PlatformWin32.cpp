@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/Platform.h"
+#include "platform/Win32Handles.h"
 
 namespace platform {
 namespace {
@@ -19,21 +20,6 @@ HKEY RootKey(RegistryRoot root) {
     }
     return HKEY_CURRENT_USER;
 }
-
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* Receive() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 

@@ -8,6 +8,7 @@
 #include "startup/RemoveFolderTree.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
+#include "wizard/BackgroundWindow.h"
 #include "wizard/WizardDialog.h"
 
 InstallerState theInstaller;
@@ -42,9 +43,9 @@ DWORD WINAPI LoaderThread(void*) {
     progress.setPosition = SendExtractionPosition;
     if (!CopyArchiveOut(theInstaller, installer, ArchiveCopyPath(), progress)) return 0;
     if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
-    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) {
-        theInstaller.loadingComplete.store(true, std::memory_order_release);
-    }
+    // With fullscreen.txt the background runs here until the process ends;
+    // its opening completes the loading.
+    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) RunBackgroundWindow();
     return 0;
 }
 

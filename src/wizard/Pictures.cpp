@@ -3,6 +3,9 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include "platform/Platform.h"
+#include "wizard/BackgroundLayout.h"
+
 namespace {
 
 // Reads the file into a movable memory block that the stream frees.
@@ -27,9 +30,8 @@ IStream* StreamFromFile(const std::string& path, DWORD* size) {
     return stream;
 }
 
-}  // namespace
-
-void LoadPictureFromFile(InstallerState& state, const std::string& path, void** target) {
+// The picture in the file; null when it cannot be read or decoded.
+IPicture* DecodePicture(const std::string& path) {
     IPicture* decoded = nullptr;
     DWORD size = 0;
     if (IStream* stream = StreamFromFile(path, &size)) {
@@ -39,6 +41,13 @@ void LoadPictureFromFile(InstallerState& state, const std::string& path, void** 
         }
         stream->Release();
     }
+    return decoded;
+}
+
+}  // namespace
+
+void LoadPictureFromFile(InstallerState& state, const std::string& path, void** target) {
+    IPicture* decoded = DecodePicture(path);
     IPicture* old = nullptr;
     {
         std::lock_guard<std::mutex> hold(state.pictureLock);
@@ -58,4 +67,38 @@ void RenderPicture(InstallerState& state, void* const* picture, HDC dc, const RE
     drawn->get_Height(&height);
     drawn->Render(dc, destination.left, destination.top, destination.right - destination.left,
                   destination.bottom - destination.top, 0, height, width, -height, &bounds);
+}
+
+void ShowBackgroundRecord(InstallerState& state, int32_t record, int32_t page) {
+    const bool inTable = record >= 0 && record < kMaxBackgroundRecords;
+    const std::string path = inTable ? state.backgroundRecords[record].path : std::string();
+    const bool present = !path.empty() && platform::PathExists(path.c_str());
+    IPicture* decoded = present ? DecodePicture(path) : nullptr;  // slow: outside the lock
+    IPicture* old = decoded;  // dropped unless it goes up
+    {
+        std::lock_guard<std::mutex> hold(state.pictureLock);
+        if (state.currentPage.load() == page) {
+            state.currentBackgroundRecord = record;
+            state.backgroundImageMissing = !present;
+            old = present ? static_cast<IPicture*>(state.backgroundPicture) : nullptr;
+            if (present) state.backgroundPicture = decoded;
+        }
+    }
+    if (old != nullptr) old->Release();
+}
+
+void RenderBackgroundPicture(InstallerState& state, HDC dc, const RECT& client) {
+    std::lock_guard<std::mutex> hold(state.pictureLock);
+    IPicture* picture = static_cast<IPicture*>(state.backgroundPicture);
+    const int32_t record = state.currentBackgroundRecord;
+    if (picture == nullptr || state.backgroundImageMissing || record < 0 || record >= kMaxBackgroundRecords) return;
+    OLE_XSIZE_HIMETRIC width = 0;
+    OLE_YSIZE_HIMETRIC height = 0;
+    picture->get_Width(&width);
+    picture->get_Height(&height);
+    const int32_t pixelWidth = HimetricToPixels(width, GetDeviceCaps(dc, LOGPIXELSX));
+    const int32_t pixelHeight = HimetricToPixels(height, GetDeviceCaps(dc, LOGPIXELSY));
+    const PixelRect place =
+        PlacePicture(state.backgroundRecords[record], client.right, client.bottom, pixelWidth, pixelHeight);
+    picture->Render(dc, place.x, place.y, place.width, place.height, 0, height, width, -height, &client);
 }

@@ -43,6 +43,21 @@ package separate-progress separate-progress
 # Random bytes do not compress: copying 200 MiB out, or placing them, takes
 # long enough to cancel.
 package big big && head -c 209715200 /dev/urandom >"$scratch/src/big/data/noise.bin"
+# Full-screen backgrounds. Their pictures lie directly in bgimg/ under names
+# that begin with the page key ("bgimg/6-1.bmp"): kxpack stores an entry for
+# every folder, and an entry bgimg/6/ would be page key 6's first record, a
+# picture that never loads.
+package background-framed background-framed
+package background-borderless background-borderless
+package background-slideshow background-slideshow
+# 40 payload items (readme.txt, data/, data/filler.bin, item03 ... item39),
+# placed in that order: fileinfo.txt line N is the Nth item done.
+for i in $(seq 3 39); do echo "item $i" >"$scratch/src/background-slideshow/item$(printf %02d "$i").txt"; done
+# The framed background over "big", whose first file keeps the worker busy.
+package background-big big && cp -R "$here/packages/background-framed/." "$scratch/src/background-big/"
+ln "$scratch/src/big/data/noise.bin" "$scratch/src/background-big/data/noise.bin"
+# The tests draw the background's text in the package font themselves.
+cp "$here/packages/background-framed/%KXInstall%/font" "$scratch/packages/background-font.ttf"
 
 for dir in "$scratch"/src/*; do
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
