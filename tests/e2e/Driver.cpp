@@ -1,5 +1,10 @@
 #include "Driver.h"
 
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstring>
+
 namespace e2e {
 namespace {
 
@@ -67,6 +72,78 @@ bool WriteBmp(const std::string& path, int width, int height, const void* pixels
     if (!ok) (void)DeleteFileA(path.c_str());  // no half-written picture
     return ok;
 }
+
+// Closes a file handle when it goes out of scope.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+HANDLE OpenForReading(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// Reads up to size bytes; false on a read error. *got is 0 at the end.
+bool ReadChunk(HANDLE file, char* buffer, DWORD size, DWORD* got) {
+    *got = 0;
+    return ReadFile(file, buffer, size, got, nullptr) != 0;
+}
+
+// COM for the calling thread while it lives.
+class ComScope {
+public:
+    ComScope() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope() {
+        if (initialised_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool initialised_;
+};
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() {
+        if (pointer_ != nullptr) pointer_->Release();
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T* operator->() const { return pointer_; }
+    void** Receive() { return reinterpret_cast<void**>(&pointer_); }
+
+private:
+    T* pointer_ = nullptr;
+};
+
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
 
 }  // namespace
 
@@ -243,6 +320,98 @@ bool RemoveTree(const std::string& path) {
     }
     (void)RemoveDirectoryA(path.c_str());
     return !PathExists(path);
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    FileHandle file(OpenForReading(path));
+    if (!file.IsOpen()) return false;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    do {
+        if (!ReadChunk(file.Get(), buffer, sizeof buffer, &got)) return false;
+        bytes->append(buffer, got);
+    } while (got > 0);
+    return true;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    FileHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsOpen() && WriteAll(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+bool SameContent(const std::string& path, const std::string& otherPath) {
+    FileHandle one(OpenForReading(path));
+    FileHandle other(OpenForReading(otherPath));
+    if (!one.IsOpen() || !other.IsOpen()) return false;
+    constexpr DWORD kChunk = 1 << 20;
+    std::vector<char> a(kChunk);
+    std::vector<char> b(kChunk);
+    for (;;) {
+        DWORD gotA = 0;
+        DWORD gotB = 0;
+        if (!ReadChunk(one.Get(), a.data(), kChunk, &gotA) || !ReadChunk(other.Get(), b.data(), kChunk, &gotB)) {
+            return false;
+        }
+        if (gotA != gotB || std::memcmp(a.data(), b.data(), gotA) != 0) return false;
+        if (gotA == 0) return true;
+    }
+}
+
+std::string SpecialFolder(int csidl) {
+    char path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE)) return std::string();
+    return path;
+}
+
+bool ReadShellLink(const std::string& linkPath, std::string* target, std::string* workingFolder) {
+    ComScope com;
+    ComPtr<IShellLinkA> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Receive()))) {
+        return false;
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
+    wchar_t widePath[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return false;
+    if (FAILED(file->Load(widePath, STGM_READ))) return false;
+    char text[MAX_PATH] = {};
+    if (FAILED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) return false;
+    *target = text;
+    text[0] = '\0';
+    if (FAILED(link->GetWorkingDirectory(text, MAX_PATH))) return false;
+    *workingFolder = text;
+    return true;
+}
+
+bool ReadRegistryValue(HKEY root, const std::string& key, const std::string& name, RegistryValue* value) {
+    RegKey opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) != ERROR_SUCCESS) return false;
+    BYTE data[1024] = {};
+    DWORD size = sizeof data;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS) return false;
+    value->type = type;
+    value->data.assign(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& key) {
+    RegKey opened;
+    return RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryKey(HKEY root, const std::string& key) {
+    (void)RegDeleteKeyA(root, key.c_str());  // a key that was not there is fine
+    return !RegistryKeyExists(root, key);
+}
+
+int ProgressPosition(HWND dialog, int id) {
+    HWND bar = GetDlgItem(dialog, id);
+    DWORD_PTR position = 0;
+    if (bar == nullptr || !SendBounded(bar, PBM_GETPOS, 0, 0, &position)) return -1;
+    return static_cast<int>(position);
 }
 
 bool SaveScreenshot(HWND window, const std::string& bmpPath) {

@@ -95,6 +95,34 @@ bool PathExists(const std::string& path);
 // Removes a folder with everything below it; true when it is gone.
 bool RemoveTree(const std::string& path);
 
+// A file's whole content; false when it cannot be read.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+// Creates or replaces a file with exactly these bytes.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Whether two files exist and hold the same bytes. Reads in chunks, so
+// large files are fine.
+bool SameContent(const std::string& path, const std::string& otherPath);
+
+// A shell folder of the user (CSIDL_DESKTOPDIRECTORY, CSIDL_PROGRAMS, ...)
+// as the shell names it, without a trailing backslash; empty on failure.
+std::string SpecialFolder(int csidl);
+// What a .lnk file points to. False when it cannot be loaded.
+bool ReadShellLink(const std::string& linkPath, std::string* target, std::string* workingFolder);
+
+// One registry value: its type and raw data, as stored.
+struct RegistryValue {
+    DWORD type = REG_NONE;
+    std::string data;
+};
+// False when the key or the value is missing.
+bool ReadRegistryValue(HKEY root, const std::string& key, const std::string& name, RegistryValue* value);
+bool RegistryKeyExists(HKEY root, const std::string& key);
+// Deletes a key without subkeys; true when it is gone.
+bool DeleteRegistryKey(HKEY root, const std::string& key);
+
+// The position of a progress bar, or -1 when it cannot be read.
+int ProgressPosition(HWND dialog, int id);
+
 // Saves what the screen shows of window (the whole screen for null) as a
 // 24-bit BMP file. False when capturing or writing fails.
 bool SaveScreenshot(HWND window, const std::string& bmpPath);

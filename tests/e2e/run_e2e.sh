@@ -58,17 +58,27 @@ package background-big big && cp -R "$here/packages/background-framed/." "$scrat
 ln "$scratch/src/big/data/noise.bin" "$scratch/src/background-big/data/noise.bin"
 # The tests draw the background's text in the package font themselves.
 cp "$here/packages/background-framed/%KXInstall%/font" "$scratch/packages/background-font.ttf"
+package placement placement
+package shortcuts shortcuts
+# The same noise behind a small first file, so a cancel lands after it.
+package cancel cancel && ln "$scratch/src/big/data/noise.bin" "$scratch/src/cancel/data/noise.bin"
+package end-of-install end-of-install
+package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
+cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
 
 for dir in "$scratch"/src/*; do
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
 done
-rm -rf "$scratch/src"
 
 # Wine shows the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 KX_E2E_PACKAGES=$(winpath "$scratch/packages")
 KX_E2E_TEMP=$(winpath "$scratch/temp")
-export KX_E2E_PACKAGES KX_E2E_TEMP
+# The packages' source folders stay, for comparing placed files with them.
+KX_E2E_SOURCES=$(winpath "$scratch/src")
+# Shortcuts the tests create must not turn into menu entries of the Linux desktop.
+KX_DLLOVERRIDES=winemenubuilder.exe=d
+export KX_E2E_PACKAGES KX_E2E_TEMP KX_E2E_SOURCES KX_DLLOVERRIDES
 
 status=0
 KX_DISPLAY=1 "$root/tools/wine-run" "$tests" "$@" || status=$?

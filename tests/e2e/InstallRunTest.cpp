@@ -1,0 +1,537 @@
+// Whole installations and what they leave behind: the placed files,
+// compared byte for byte with the package's sources; the overwrite question
+// and its three answers; the uninstall list line by line; the shortcuts; the
+// uninstall entry in the registry; the separate progress window; a cancel
+// confirmed half-way; the closing box and the file it opens. Each test
+// installs into a scratch folder of its own and removes the keys and
+// shortcuts it makes.
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "InstallerFixture.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr char kProduct[] = "E2E Product";
+constexpr char kOldContent[] = "A file that was there before the installation.\r\n";
+constexpr int kPlainProgressBar = 1021;   // chosen by the base package's installer_settings.txt
+constexpr int kSmoothProgressBar = 1022;  // chosen by "separate-progress"
+constexpr char kCancelQuestion[] = "Are you sure you wish to cancel the installation?";
+// eoi_message.txt of "end-of-install", whose eoi_file.txt names opened.cmd:
+// a script that leaves opened.flag beside itself when it runs.
+constexpr char kClosingMessage[] = "E2E Product is installed.\nRun its first-start script now?";
+// Longer than the script takes to leave its flag after a "Yes" under Wine.
+constexpr DWORD kScriptWaitMs = 3000;
+
+// "placement" names these items in this order; its fileinfo.txt then names
+// docs\guide.txt a second time, README.TXT in the wrong letter case, and one
+// more line after its terminator. data\filler.bin is named by no line.
+const std::vector<std::string> kPlacedItems = {"readme.txt", "docs\\guide.txt", "data\\bytes.bin"};
+
+// The example package, as shipped in examples/sample-app.
+namespace sample {
+constexpr char kPackage[] = "sample-app";
+constexpr char kProduct[] = "Sample App";
+constexpr char kTitle[] = "Sample App 1.0 Setup";
+constexpr char kClosingQuestion[] = "Sample App 1.0 has been installed.\nDo you want to read the readme file now?";
+const std::vector<std::string> kPayload = {"readme.txt", "docs\\manual.txt", "data\\settings.ini",
+                                           "UninstallPlaceholder.txt"};
+}  // namespace sample
+
+// Shortcut check boxes to tick on the Shortcuts page.
+enum Boxes { kNoBoxes = 0, kDesktopBox = 1, kStartMenuBox = 2, kQuickLaunchBox = 4, kAllBoxes = 7 };
+
+std::string OverwriteQuestion(const std::string& name) {
+    return "The file named " + name + " already exists at the selected location.\nDo you wish to replace it?";
+}
+
+// A file of a test package's source folder, as run_e2e.sh assembled it.
+std::string SourceFile(const std::string& package, const std::string& name) {
+    const char* folder = std::getenv("KX_E2E_SOURCES");
+    return std::string(folder ? folder : ".") + "\\" + package + "\\" + name;
+}
+
+// The lines as the installer writes a list: each one ended by CR LF.
+std::string ListOf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    return text;
+}
+
+std::string UninstallKey(const std::string& product) { return kUninstallKey + product; }
+
+// A REG_SZ value's text, up to its closing NUL if it has one.
+std::string StoredText(const RegistryValue& value) { return value.data.substr(0, value.data.find('\0')); }
+
+std::string DwordBytes(DWORD number) { return std::string(reinterpret_cast<const char*>(&number), sizeof number); }
+
+// Names of the entries of a folder, "." and ".." left out.
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return names;
+}
+
+std::string CurrentTestName() { return testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+class InstallRunTest : public InstallerTest {
+protected:
+    void SetUp() override {
+        InstallerTest::SetUp();
+        scratch_ = TempFolder() + "kx-e2e-" + CurrentTestName();
+        ASSERT_TRUE(RemoveTree(scratch_));
+        ASSERT_TRUE(CreateDirectoryA(scratch_.c_str(), nullptr));
+        typedFolder_ = InstallFolder();
+        ForgetProduct(kProduct);
+    }
+
+    void TearDown() override {
+        InstallerTest::TearDown();
+        for (const std::string& product : products_) {
+            EXPECT_TRUE(DeleteRegistryKey(HKEY_LOCAL_MACHINE, UninstallKey(product))) << product;
+        }
+        (void)RemoveTree(scratch_);  // leftovers are removed again by the next run's SetUp
+    }
+
+    std::string InstallFolder() const { return scratch_ + "\\E2E Product"; }
+    std::string Installed(const std::string& name) const { return InstallFolder() + "\\" + name; }
+    std::string ListText() const {
+        std::string text;
+        return ReadFileBytes(Installed("uninstall.ini"), &text) ? text : "(no uninstall.ini)";
+    }
+
+    // The uninstall entry of product is removed now, so that only this
+    // test's installation can make it, and again at the end.
+    void ForgetProduct(const std::string& product) {
+        ASSERT_TRUE(DeleteRegistryKey(HKEY_LOCAL_MACHINE, UninstallKey(product))) << product;
+        products_.push_back(product);
+    }
+
+    // A file of other content where the installer will want to place name.
+    testing::AssertionResult PutOldFile(const std::string& name) {
+        (void)CreateDirectoryA(InstallFolder().c_str(), nullptr);  // checked through the write below
+        if (WriteFileBytes(Installed(name), kOldContent)) return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "cannot write " << Installed(name);
+    }
+
+    testing::AssertionResult NextTo(HWND wizard, const std::string& pageName, const std::string& title) {
+        Click(wizard, ctl::kNext);
+        return ShowsPage(wizard, pageName, title);
+    }
+
+    // Walks the wizard to the summary with typedFolder_ in the folder field
+    // and the boxes ticked, and clicks "Install". Null when the walk fails.
+    HWND StartInstall(const std::string& package, int boxes, const std::string& title = pkg::kTitle) {
+        HWND wizard = OpenWizard(package);
+        if (wizard == nullptr) return nullptr;
+        testing::AssertionResult walked = ShowsPage(wizard, page::kWelcome, title);
+        if (walked) walked = NextTo(wizard, page::kLicense, title);
+        if (walked) walked = NextTo(wizard, page::kFolder, title);
+        if (walked && !SetControlText(wizard, ctl::kFolder, typedFolder_)) {
+            walked = testing::AssertionFailure() << "cannot type the folder";
+        }
+        if (walked) walked = NextTo(wizard, page::kShortcuts, title);
+        if (walked) walked = TickBoxes(wizard, boxes);
+        if (walked) walked = NextTo(wizard, page::kSummary, title);
+        if (!walked) {
+            ADD_FAILURE() << "walking to the summary of " << package << ": " << walked.message();
+            return nullptr;
+        }
+        Click(wizard, ctl::kNext);  // "Install"
+        return wizard;
+    }
+
+    static testing::AssertionResult TickBoxes(HWND wizard, int boxes) {
+        const bool ticked = SetChecked(wizard, ctl::kDesktop, (boxes & kDesktopBox) != 0) &&
+                            SetChecked(wizard, ctl::kStartMenu, (boxes & kStartMenuBox) != 0) &&
+                            SetChecked(wizard, ctl::kQuickLaunch, (boxes & kQuickLaunchBox) != 0);
+        return ticked ? testing::AssertionSuccess() : testing::AssertionFailure() << "cannot tick the boxes";
+    }
+
+    // Waits for the overwrite question about name and checks its wording,
+    // caption, buttons and owner. Null when none comes.
+    HWND WaitForOverwriteQuestion(HWND owner, const std::string& name) {
+        HWND box = WaitForMessageBox();
+        if (box == nullptr) {
+            ADD_FAILURE() << "no question about " << name;
+            return nullptr;
+        }
+        EXPECT_EQ(WindowText(box), pkg::kTitle);
+        EXPECT_EQ(MessageText(box), OverwriteQuestion(name));
+        EXPECT_TRUE(HasControl(box, IDYES) && HasControl(box, IDNO) && HasControl(box, IDCANCEL));
+        EXPECT_EQ(GetWindow(box, GW_OWNER), owner);
+        return box;
+    }
+
+    // Presses a button of a message box and waits until the box is gone.
+    static void Answer(HWND box, int button) {
+        Click(box, button);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "the box stays after button " << button;
+    }
+
+    void ExpectPlacedFromSource(const std::string& package, const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            EXPECT_TRUE(SameContent(Installed(name), SourceFile(package, name))) << name;
+        }
+    }
+
+    void ExpectUninstallEntry(const std::string& product, const std::string& uninstaller) {
+        const std::string key = UninstallKey(product);
+        RegistryValue value;
+        ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "DisplayName", &value)) << key;
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(StoredText(value), product + " (remove only)");
+        ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "UninstallString", &value));
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(StoredText(value), "\"" + uninstaller + "\"");
+        for (const char* flag : {"NoModify", "NoRepair"}) {
+            ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, flag, &value)) << flag;
+            EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << flag;
+            EXPECT_EQ(value.data, DwordBytes(1)) << flag;
+        }
+    }
+
+    std::string scratch_;
+    std::string typedFolder_;  // what StartInstall types into the folder field
+
+private:
+    std::vector<std::string> products_;
+};
+
+// --- placement, the overwrite question and the uninstall list ---
+
+TEST_F(InstallRunTest, PlacesNamedItemsByteForByteAndAsksWhenANameComesAgain) {
+    HWND wizard = StartInstall("placement", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    // The second docs\guide.txt line finds the file that the first one placed.
+    HWND question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
+    ASSERT_NE(question, nullptr);
+    ExpectPlacedFromSource("placement", kPlacedItems);
+    Answer(question, IDYES);
+
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+    EXPECT_EQ(installer.FindDialog(DialogKind::kMessageBox), nullptr);
+    ExpectPlacedFromSource("placement", kPlacedItems);
+    EXPECT_FALSE(PathExists(Installed("cased"))) << "README.TXT matches no item";
+    EXPECT_FALSE(PathExists(Installed("after"))) << "a line after the terminator was read";
+    EXPECT_FALSE(PathExists(Installed("data\\filler.bin"))) << "an item no line names was placed";
+    EXPECT_EQ(ProgressPosition(wizard, kPlainProgressBar), 4);
+    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("readme.txt"), Installed("docs\\guide.txt"),
+                                  Installed("data\\bytes.bin"), Installed("docs\\guide.txt"),
+                                  Installed("uninstall.ini"), InstallFolder() + "\\", "||||"}));
+    ExpectUninstallEntry(kProduct, Installed("readme.txt"));
+}
+
+TEST_F(InstallRunTest, YesReplacesTheExistingFileAndListsIt) {
+    ASSERT_TRUE(PutOldFile("readme.txt"));
+    HWND wizard = StartInstall("placement", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    HWND question = WaitForOverwriteQuestion(wizard, "readme.txt");
+    ASSERT_NE(question, nullptr);
+    std::string content;
+    EXPECT_TRUE(ReadFileBytes(Installed("readme.txt"), &content) && content == kOldContent)
+        << "replaced before the answer";
+    Answer(question, IDYES);
+    question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDYES);
+
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+    ExpectPlacedFromSource("placement", kPlacedItems);
+    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("readme.txt"), Installed("docs\\guide.txt"),
+                                  Installed("data\\bytes.bin"), Installed("docs\\guide.txt"),
+                                  Installed("uninstall.ini"), InstallFolder() + "\\", "||||"}));
+}
+
+TEST_F(InstallRunTest, NoKeepsTheExistingFileUnlistedAndTheInstallationGoesOn) {
+    ASSERT_TRUE(PutOldFile("readme.txt"));
+    HWND wizard = StartInstall("placement", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    HWND question = WaitForOverwriteQuestion(wizard, "readme.txt");
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDNO);
+    question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDNO);
+
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+    std::string content;
+    EXPECT_TRUE(ReadFileBytes(Installed("readme.txt"), &content));
+    EXPECT_EQ(content, kOldContent);
+    ExpectPlacedFromSource("placement", {"docs\\guide.txt", "data\\bytes.bin"});
+    // Every handled line moves the bar, the two answered No included.
+    EXPECT_EQ(ProgressPosition(wizard, kPlainProgressBar), 4);
+    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("docs\\guide.txt"), Installed("data\\bytes.bin"),
+                                  Installed("uninstall.ini"), InstallFolder() + "\\", "||||"}));
+    ExpectUninstallEntry(kProduct, Installed("readme.txt"));
+}
+
+TEST_F(InstallRunTest, CancelInTheQuestionEndsTheInstallerAndKeepsWhatWasPlaced) {
+    HWND wizard = StartInstall("placement", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    HWND question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
+    ASSERT_NE(question, nullptr);
+    Click(question, IDCANCEL);
+
+    EXPECT_TRUE(EndsCleanly());
+    ExpectPlacedFromSource("placement", kPlacedItems);
+    // The list stops where the installation stopped: no end marker.
+    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("readme.txt"), Installed("docs\\guide.txt"),
+                                  Installed("data\\bytes.bin")}));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(kProduct)));
+}
+
+// --- the separate progress window ---
+
+// The existing readme.txt holds the worker in the overwrite question, which
+// keeps the progress window up long enough to look at it.
+TEST_F(InstallRunTest, SeparateProgressWindowOwnsTheQuestionThenGivesWayToTheFinishedPage) {
+    ASSERT_TRUE(PutOldFile("readme.txt"));
+    HWND wizard = StartInstall("separate-progress", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    HWND progress = installer.WaitForDialog(DialogKind::kProgress);
+    ASSERT_NE(progress, nullptr);
+    HWND question = WaitForOverwriteQuestion(progress, "readme.txt");
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(WindowText(progress), "Loading installer...");
+    EXPECT_TRUE(IsWindowVisible(progress));
+    EXPECT_FALSE(IsWindowVisible(wizard));
+    EXPECT_EQ(ControlText(progress, ctl::kStatus), "Installing\n" + Installed("readme.txt") + "...");
+    EXPECT_TRUE(ControlVisible(progress, kSmoothProgressBar));
+    Answer(question, IDYES);
+
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+    EXPECT_TRUE(IsWindowVisible(wizard));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(progress); })) << "the progress window stays";
+    ExpectPlacedFromSource("separate-progress", {"readme.txt", "data\\filler.bin"});
+    Click(wizard, ctl::kNext);  // "Done"
+    EXPECT_TRUE(EndsCleanly());
+}
+
+// --- a cancel confirmed while files are placed ---
+
+// "cancel" places readme.txt, then 200 MiB of noise, then data\filler.bin.
+// The cancel is clicked as soon as readme.txt is there, while the noise is
+// still being written or about to be.
+TEST_F(InstallRunTest, CancelConfirmedHalfWayKeepsTheFilesPlacedSoFar) {
+    HWND wizard = StartInstall("cancel", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(Installed("readme.txt")); }, kWaitMs, 1));
+    Click(wizard, ctl::kCancel);
+    HWND question = WaitForMessageBox();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(MessageText(question), kCancelQuestion);
+    ASSERT_TRUE(HasControl(question, IDYES));
+    Click(question, IDYES);
+
+    EXPECT_TRUE(EndsCleanly());
+    ExpectPlacedFromSource("cancel", {"readme.txt"});
+    std::vector<std::string> list = {kProduct, Installed("readme.txt")};
+    // The noise is placed whole when the question opened during its
+    // extraction, and not at all when it opened before; never in part.
+    const std::vector<std::string> data = FolderEntries(Installed("data"));
+    if (!data.empty()) {
+        EXPECT_EQ(data, std::vector<std::string>{"noise.bin"});
+        ExpectPlacedFromSource("cancel", {"data\\noise.bin"});
+        list.push_back(Installed("data\\noise.bin"));
+    }
+    EXPECT_FALSE(PathExists(Installed("data\\filler.bin")));
+    EXPECT_EQ(ListText(), ListOf(list));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(kProduct)));
+}
+
+// --- the closing box after "Done" ---
+
+class ClosingBoxTest : public InstallRunTest {
+protected:
+    // Installs the package, presses "Done" and returns the closing box,
+    // checked for its caption and text. Null when none comes.
+    HWND InstallAndPressDone(const std::string& package) {
+        HWND wizard = StartInstall(package, kNoBoxes);
+        if (wizard == nullptr) return nullptr;
+        EXPECT_TRUE(ShowsPage(wizard, page::kFinished));
+        Click(wizard, ctl::kNext);  // "Done"
+        HWND box = WaitForMessageBox();
+        if (box == nullptr) {
+            ADD_FAILURE() << "no closing box";
+            return nullptr;
+        }
+        EXPECT_EQ(WindowText(box), pkg::kTitle);
+        EXPECT_EQ(MessageText(box), kClosingMessage);
+        return box;
+    }
+
+    bool ScriptRan() const {
+        return WaitUntil([&] { return PathExists(Installed("opened.flag")); }, kScriptWaitMs);
+    }
+};
+
+TEST_F(ClosingBoxTest, OkBoxThenOpensTheFile) {
+    HWND box = InstallAndPressDone("end-of-install-ok");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(HasControl(box, IDYES) || HasControl(box, IDNO));
+    ASSERT_TRUE(HasControl(box, IDOK));
+    Click(box, IDOK);
+    EXPECT_TRUE(EndsCleanly());
+    EXPECT_TRUE(ScriptRan());
+}
+
+TEST_F(ClosingBoxTest, YesInTheYesNoBoxOpensTheFile) {
+    HWND box = InstallAndPressDone("end-of-install");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(HasControl(box, IDOK));
+    ASSERT_TRUE(HasControl(box, IDYES) && HasControl(box, IDNO));
+    Click(box, IDYES);
+    EXPECT_TRUE(EndsCleanly());
+    EXPECT_TRUE(ScriptRan());
+}
+
+TEST_F(ClosingBoxTest, NoInTheYesNoBoxOpensNothing) {
+    HWND box = InstallAndPressDone("end-of-install");
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(HasControl(box, IDNO));
+    Click(box, IDNO);
+    EXPECT_TRUE(EndsCleanly());
+    EXPECT_FALSE(ScriptRan());
+}
+
+// --- the example package, from the first page to "Done" ---
+
+TEST_F(InstallRunTest, ExamplePackageInstallsItsPayloadListAndEntryAndNoOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(ForgetProduct(sample::kProduct));
+    HWND wizard = StartInstall(sample::kPackage, kNoBoxes, sample::kTitle);
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished, sample::kTitle));
+    ExpectPlacedFromSource(sample::kPackage, sample::kPayload);
+    std::vector<std::string> list = {sample::kProduct};
+    for (const std::string& name : sample::kPayload) list.push_back(Installed(name));
+    list.insert(list.end(), {Installed("uninstall.ini"), InstallFolder() + "\\", "||||"});
+    EXPECT_EQ(ListText(), ListOf(list));
+    ExpectUninstallEntry(sample::kProduct, Installed("UninstallPlaceholder.txt"));
+
+    Click(wizard, ctl::kNext);  // "Done"
+    HWND question = WaitForMessageBox();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(WindowText(question), sample::kTitle);
+    EXPECT_EQ(MessageText(question), sample::kClosingQuestion);
+    EXPECT_TRUE(HasControl(question, IDYES));
+    ASSERT_TRUE(HasControl(question, IDNO));
+    Click(question, IDNO);
+    EXPECT_TRUE(EndsCleanly());
+}
+
+// --- shortcuts ---
+
+// "shortcuts" lists, in this order: KX E2E Readme and KX E2E Filler in the
+// start-menu group KX E2E Group, KX E2E Desktop Readme on the desktop (its
+// group "KX E2E Ignored Group" unused there) and KX E2E Quick Readme in the
+// quick-launch bar. Its uninstaller, data\filler.bin, lies below the install
+// folder, so the list gets a copy in data\.
+class InstallShortcutTest : public InstallRunTest {
+protected:
+    void SetUp() override {
+        InstallRunTest::SetUp();
+        if (HasFatalFailure()) return;
+        group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\KX E2E Group";
+        desktop_ = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
+        quickLaunch_ = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch";
+        RemoveShortcuts();
+        // The installer writes into the quick-launch folder but never makes
+        // it; a fresh Wine prefix has none.
+        const std::string browserFolder = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer";
+        if (!PathExists(browserFolder)) madeFolder_ = browserFolder;
+        (void)SHCreateDirectoryExA(nullptr, quickLaunch_.c_str(), nullptr);
+        ASSERT_TRUE(PathExists(quickLaunch_)) << quickLaunch_;
+    }
+
+    void TearDown() override {
+        InstallRunTest::TearDown();
+        RemoveShortcuts();
+        if (!madeFolder_.empty()) {
+            EXPECT_TRUE(RemoveTree(madeFolder_)) << madeFolder_;
+        }
+    }
+
+    void RemoveShortcuts() {
+        EXPECT_TRUE(RemoveTree(group_)) << group_;
+        for (const std::string& link : {DesktopLink(), QuickLaunchLink()}) {
+            (void)DeleteFileA(link.c_str());
+            EXPECT_FALSE(PathExists(link)) << link;
+        }
+    }
+
+    std::string GroupLink(const std::string& name) const { return group_ + "\\" + name + ".lnk"; }
+    std::string DesktopLink() const { return desktop_ + "\\KX E2E Desktop Readme.lnk"; }
+    std::string QuickLaunchLink() const { return quickLaunch_ + "\\KX E2E Quick Readme.lnk"; }
+
+    // The list holds these lines and then the copy's path, the install path
+    // and the end marker; the copy beside the uninstaller holds only these.
+    void ExpectListAndCopy(std::vector<std::string> lines) const {
+        const std::string copyPath = Installed("data\\uninstall.ini");
+        std::string copy;
+        EXPECT_TRUE(ReadFileBytes(copyPath, &copy)) << copyPath;
+        EXPECT_EQ(copy, ListOf(lines));
+        lines.insert(lines.end(), {copyPath, InstallFolder() + "\\", "||||"});
+        EXPECT_EQ(ListText(), ListOf(lines));
+    }
+
+    static void ExpectLink(const std::string& link, const std::string& target, const std::string& workingFolder) {
+        std::string readTarget;
+        std::string readFolder;
+        ASSERT_TRUE(ReadShellLink(link, &readTarget, &readFolder)) << link;
+        EXPECT_EQ(readTarget, target) << link;
+        EXPECT_EQ(readFolder, workingFolder) << link;
+    }
+
+    std::string group_;
+    std::string desktop_;
+    std::string quickLaunch_;
+
+private:
+    std::string madeFolder_;  // made by this test, removed at its end
+};
+
+TEST_F(InstallShortcutTest, EveryTickedLocationGetsItsLinksAndTwoListLinesEach) {
+    typedFolder_ = InstallFolder() + "\\";  // a folder typed with its backslash gets no second one
+    HWND wizard = StartInstall("shortcuts", kAllBoxes);
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+
+    const std::string folder = InstallFolder() + "\\";
+    ExpectLink(GroupLink("KX E2E Readme"), Installed("readme.txt"), folder);
+    ExpectLink(GroupLink("KX E2E Filler"), Installed("data\\filler.bin"), folder + "data\\");
+    ExpectLink(DesktopLink(), Installed("readme.txt"), folder);
+    ExpectLink(QuickLaunchLink(), Installed("readme.txt"), folder);
+    EXPECT_FALSE(PathExists(desktop_ + "\\KX E2E Ignored Group"));
+    ExpectListAndCopy({kProduct, Installed("readme.txt"), Installed("data\\filler.bin"), group_,
+                       GroupLink("KX E2E Readme"), group_, GroupLink("KX E2E Filler"), "", DesktopLink(), "",
+                       QuickLaunchLink()});
+    ExpectUninstallEntry(kProduct, Installed("data\\filler.bin"));
+}
+
+TEST_F(InstallShortcutTest, UntickedLocationsGetNoLinksAndNoListLines) {
+    HWND wizard = StartInstall("shortcuts", kStartMenuBox);
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+
+    ExpectLink(GroupLink("KX E2E Readme"), Installed("readme.txt"), InstallFolder() + "\\");
+    EXPECT_FALSE(PathExists(DesktopLink()));
+    EXPECT_FALSE(PathExists(QuickLaunchLink()));
+    ExpectListAndCopy({kProduct, Installed("readme.txt"), Installed("data\\filler.bin"), group_,
+                       GroupLink("KX E2E Readme"), group_, GroupLink("KX E2E Filler")});
+}
+
+}  // namespace
