@@ -25,6 +25,8 @@ demo: build
 	dist/kxpack build examples/sample-app -o dist/SampleAppSetup.exe
 	dist/kxpack list dist/SampleAppSetup.exe
 	tools/run-demo dist/SampleAppSetup.exe
+	dist/kxpack build examples/sample-app-background -o dist/SampleAppBackgroundSetup.exe
+	tools/run-demo --background dist/SampleAppBackgroundSetup.exe
 
 bench: build
 	@tools/run-bench

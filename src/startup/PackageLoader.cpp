@@ -59,6 +59,10 @@ bool EndsWith(const char* name, size_t length, const char* suffix) {
 // Sorts one extracted control item into the image slots and background records.
 void RecordControlItem(InstallerState& state, const char* name, const std::string& path) {
     const size_t length = std::strlen(name);
+    // A folder entry (which ZIP writers store for every folder) is no
+    // picture: as a record it would be the one its page finds, and the page
+    // would show nothing.
+    if (length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\')) return;
     const size_t folderEnd = package::kControlFolderLength;
     if (HasAt(name, length, folderEnd, "/img/")) {
         state.imageSlots[DigitIndex(name + kImageSlotPosition)] = path;

@@ -73,17 +73,9 @@ public:
     void ShowPageImages(int32_t page) override {
         InstallerState& state = theInstaller;
         LoadPictureFromFile(state, LogoPathForPage(state, page), &state.logoPicture);
-        state.currentBackgroundRecord = FindBackgroundRecord(state, page + 1, 0);
-        const std::string background = state.currentBackgroundRecord < kMaxBackgroundRecords
-                                           ? state.backgroundRecords[state.currentBackgroundRecord].path
-                                           : std::string();
-        if (!background.empty() && platform::PathExists(background.c_str())) {
-            LoadPictureFromFile(state, background, &state.backgroundPicture);
-            state.backgroundImageMissing = false;
-        } else {
-            state.backgroundImageMissing = true;
-        }
-        if (state.backgroundPicture != nullptr && state.backgroundWindow != nullptr) {
+        // The slideshow thread changes the same picture: both go through the lock.
+        ShowBackgroundRecord(state, FindBackgroundRecord(state, page + 1, 0), page);
+        if (state.backgroundWindow != nullptr) {
             InvalidateRect(static_cast<HWND>(state.backgroundWindow), nullptr, FALSE);
         }
         InvalidateRect(dialog_, nullptr, FALSE);

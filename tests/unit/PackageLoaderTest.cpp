@@ -119,8 +119,9 @@ TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
     LoadPackage({FileItem("%KXInstall%/bgimg/2/sky.bmp", "s"), FileItem("%KXInstall%/bgimg/2/sky.bmp.txt", "1\r\n-25\r\n300\r\n"),
                  FileItem("%KXInstall%/bgimg/6/a.bmp", "a"), FileItem("%KXInstall%/bgimg/6/b.bmp", "b"),
                  FileItem("%KXInstall%/bgimg/6/b.bmp.txt", "2\n12345\n7abc\n"), FolderItem("%KXInstall%/bgimg/0/"),
+                 FolderItem("%KXInstall%/bgimg/6/"), FileItem("%KXInstall%/bgimg/0/z.bmp", "z"),
                  FileItem("%KXInstall%/bgimg/q/c.bmp", "c")});
-    ASSERT_EQ(5, state.backgroundRecordCount);
+    ASSERT_EQ(5, state.backgroundRecordCount);  // folder entries are no pictures
     EXPECT_EQ(2, state.slideshowRecordCount);
     const BackgroundRecord& sky = state.backgroundRecords[0];
     EXPECT_EQ(2, sky.pageKey);
@@ -135,7 +136,8 @@ TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
     EXPECT_EQ(2, longLines.placementMode);
     EXPECT_EQ(1234, longLines.x);  // only the first four characters count
     EXPECT_EQ(7, longLines.y);
-    EXPECT_EQ(10, state.backgroundRecords[3].pageKey);  // the folder entry bgimg/0/
+    EXPECT_EQ(10, state.backgroundRecords[3].pageKey);  // bgimg/0/z.bmp
+    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%/bgimg/0/z.bmp", state.backgroundRecords[3].path);
     EXPECT_EQ(10, state.backgroundRecords[4].pageKey);
 }
 
