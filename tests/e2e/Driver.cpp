@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include "platform/Win32Handles.h"
+
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -112,37 +114,6 @@ public:
 
 private:
     bool initialised_;
-};
-
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() {
-        if (pointer_ != nullptr) pointer_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return pointer_; }
-    void** Receive() { return reinterpret_cast<void**>(&pointer_); }
-
-private:
-    T* pointer_ = nullptr;
-};
-
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* Receive() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
 };
 
 }  // namespace
