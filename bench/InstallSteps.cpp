@@ -251,7 +251,7 @@ struct LoadTimes {
 bool Load(InstallerState& state, const std::string& installer, LoadTimes* times) {
     const std::string temp = platform::GetTempFolder();
     const double start = NowMs();
-    if (!CopyArchiveOut(state, installer, ArchiveCopyPath(), CopyProgress())) return false;
+    if (CopyArchiveOut(state, installer, ArchiveCopyPath(), CopyProgress()) != CopyResult::Copied) return false;
     const double copied = NowMs();
     if (!ExtractControlFolder(state, ArchiveCopyPath(), temp)) return false;
     const double extracted = NowMs();

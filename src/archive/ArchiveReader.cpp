@@ -451,7 +451,9 @@ ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& ent
 
 }  // namespace
 
-ArchiveHandle OpenArchive(const char* path) {
+ArchiveHandle OpenArchive(const char* path) { return OpenArchiveEndingAt(path, -1); }
+
+ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd) {
     if (path == nullptr) return nullptr;
     std::unique_ptr<ArchiveReaderState> state(new ArchiveReaderState);
     state->baseFolder = platform::GetCurrentFolder();
@@ -461,6 +463,7 @@ ArchiveHandle OpenArchive(const char* path) {
     state->file.Reset(platform::OpenFileForReading(path));
     if (!state->file.IsOpen()) return nullptr;
     state->fileSize = platform::GetFileSize(state->file.Get());
+    if (archiveEnd >= 0 && archiveEnd <= state->fileSize) state->fileSize = archiveEnd;
     if (state->fileSize < package::kEndRecordSize) return nullptr;
     const int64_t recordPosition = FindEndRecord(state.get());
     if (recordPosition < 0 || !ReadEndRecord(state.get(), recordPosition)) return nullptr;

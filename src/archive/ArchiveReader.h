@@ -43,6 +43,9 @@ using ArchiveHandle = ArchiveReaderState*;
 // Opens the archive at path. Null when the file cannot be opened or holds no
 // valid end record; the file is then closed.
 ArchiveHandle OpenArchive(const char* path);
+// The same for an archive that ends at archiveEnd, before other data (an
+// installer's trailer and signature); -1 means at the end of the file.
+ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd);
 
 // Describes item index into entry, or with index -1 puts the item count into
 // entry->index. entry's index, name and uncompressedSize are cleared first.

@@ -16,6 +16,9 @@ InstallerState theInstaller;
 namespace {
 
 constexpr DWORD kStopPollMilliseconds = 100;
+constexpr int kExitCouldNotStart = 1;
+constexpr char kStartFailureCaption[] = "Installer";
+constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplete.\n\nPlease download it again.";
 
 // Libraries come from the system folder only, never from the folder the
 // installer was started from (a Downloads folder may hold planted DLLs).
@@ -41,7 +44,15 @@ DWORD WINAPI LoaderThread(void*) {
     CopyProgress progress;
     progress.setRange = SendExtractionRange;
     progress.setPosition = SendExtractionPosition;
-    if (!CopyArchiveOut(theInstaller, installer, ArchiveCopyPath(), progress)) return 0;
+    const CopyResult copied = CopyArchiveOut(theInstaller, installer, ArchiveCopyPath(), progress);
+    if (copied == CopyResult::Cancelled) return 0;
+    if (copied != CopyResult::Copied) {
+        // Nothing of a damaged package is used: no wizard with defaults.
+        (copied == CopyResult::Damaged ? theInstaller.packageDamaged : theInstaller.workspaceUnwritable)
+            .store(true, std::memory_order_relaxed);
+        theInstaller.loadingComplete.store(true, std::memory_order_release);
+        return 0;
+    }
     if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
     // With fullscreen.txt the background runs here until the process ends;
     // its opening completes the loading.
@@ -69,6 +80,17 @@ void WaitForLoading(HANDLE loader) {
     }
 }
 
+// Tells why the installer cannot start; the exit code says it too.
+int ReportStartFailure() {
+    std::string text = kDamagedInstallerText;
+    if (theInstaller.workspaceUnwritable.load(std::memory_order_relaxed)) {
+        text = "The installer could not write to the temporary folder " + platform::GetTempFolder() +
+               ".\n\nMake room there, then start the installer again.";
+    }
+    MessageBoxA(nullptr, text.c_str(), kStartFailureCaption, MB_OK | MB_ICONERROR);
+    return kExitCouldNotStart;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -80,11 +102,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
     if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
+    int exitCode = 0;
     if (theInstaller.cancelLoading.load(std::memory_order_acquire)) {
         WaitForLoaderToStop(loader);
+    } else if (theInstaller.packageDamaged.load(std::memory_order_acquire) ||
+               theInstaller.workspaceUnwritable.load(std::memory_order_acquire)) {
+        exitCode = ReportStartFailure();
     } else {
         RunWizardDialog();
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
-    return 0;
+    return exitCode;
 }

@@ -1,5 +1,8 @@
 #include "startup/PackageLoader.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +10,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
+#include "archive/PackageLocator.h"
 #include "platform/Platform.h"
 #include "startup/RemoveFolderTree.h"
 #include "state/Workspace.h"
@@ -16,17 +20,6 @@ namespace {
 constexpr int32_t kBackgroundPageKeyPosition = 18;
 constexpr int32_t kImageSlotPosition = 16;
 constexpr int kPlacementLineCharacters = 4;
-
-// The archive's length from the trailer, bounded by what the file holds.
-int64_t ReadArchiveLength(platform::FileHandle installer, int64_t installerSize) {
-    if (installerSize < package::kTrailerSize) return 0;
-    unsigned char trailer[package::kTrailerSize];
-    const int64_t trailerAt = installerSize - package::kTrailerSize;
-    if (platform::ReadFileAt(installer, trailerAt, trailer, sizeof trailer) != package::kTrailerSize) return 0;
-    const int64_t length = static_cast<int64_t>(package::ReadLe64(trailer));
-    if (length <= 0) return 0;
-    return length > trailerAt ? trailerAt : length;
-}
 
 bool StopForCancel(const InstallerState& state) { return state.cancelLoading.load(std::memory_order_acquire); }
 
@@ -80,36 +73,45 @@ void RecordControlItem(InstallerState& state, const char* name, const std::strin
 
 }  // namespace
 
-bool CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
-                    const CopyProgress& progress) {
+CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
+                          const CopyProgress& progress) {
     // A workspace left by an interrupted run may hold another package's
     // control files, which would be read as this one's: start empty.
     (void)RemoveFolderTree(WorkspacePath());
     (void)platform::CreateFolder(WorkspacePath().c_str());
     platform::UniqueFile input(platform::OpenFileForReading(installerPath.c_str()));
+    if (!input.IsOpen()) return CopyResult::Damaged;
+    package::PackageLocation where;
+    std::string reason;
+    if (!package::LocatePackage(input.Get(), &where, &reason)) return CopyResult::Damaged;
     platform::UniqueFile output(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
-    const int64_t installerSize = input.IsOpen() ? platform::GetFileSize(input.Get()) : 0;
-    const int64_t length = input.IsOpen() ? ReadArchiveLength(input.Get(), installerSize) : 0;
-    const int64_t archiveStart = installerSize - package::kTrailerSize - length;
+    if (!output.IsOpen()) return CopyResult::WriteFailed;
 
+    const int64_t length = where.archiveLength;
     if (progress.setRange) progress.setRange(static_cast<int32_t>(length / kMegabyte));
-    if (length <= 0 || !output.IsOpen()) return true;
-
     std::unique_ptr<char[]> buffer(new char[kCopyChunkSize + 1]);
+    // The copy reads every byte anyway: the integrity check costs no second pass.
+    uLong crc = crc32(0L, Z_NULL, 0);
     for (int64_t copied = 0; copied < length;) {
         if (StopForCancel(state)) {
             input.Reset();
             output.Reset();
             state.loaderStopped.store(true, std::memory_order_release);
-            return false;
+            return CopyResult::Cancelled;
         }
         const uint32_t chunk = static_cast<uint32_t>(copied + kCopyChunkSize >= length ? length - copied : kCopyChunkSize);
-        const int64_t got = platform::ReadFileAt(input.Get(), archiveStart + copied, buffer.get(), chunk);
-        if (got != chunk || !platform::WriteToFile(output.Get(), buffer.get(), chunk)) break;
+        const int64_t got = platform::ReadFileAt(input.Get(), where.archiveStart + copied, buffer.get(), chunk);
+        if (got != chunk) return CopyResult::Damaged;
+        if (!platform::WriteToFile(output.Get(), buffer.get(), chunk)) return CopyResult::WriteFailed;
+        if (copied < where.coveredLength) {
+            const int64_t covered = std::min<int64_t>(chunk, where.coveredLength - copied);
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.get()), static_cast<uInt>(covered));
+        }
         copied += chunk;
         if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
     }
-    return true;
+    if (where.hasIntegrityRecord && static_cast<uint32_t>(crc) != where.expectedCrc) return CopyResult::Damaged;
+    return CopyResult::Copied;
 }
 
 bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& tempFolder) {

@@ -20,13 +20,20 @@ struct CopyProgress {
     std::function<void(int32_t megabytes)> setPosition;
 };
 
-// Copies the archive that the package trailer of installerPath describes to
-// archiveCopyPath (created or truncated), in 10 MiB chunks. A trailer that
-// claims more than the file holds copies what exists; a read or write failure
-// ends the copy with what was copied. Returns false when it stopped on a
-// cancel request.
-bool CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
-                    const CopyProgress& progress);
+enum class CopyResult {
+    Copied,
+    Cancelled,    // stopped on a cancel request; loaderStopped is set
+    Damaged,      // no whole package: truncated, altered or none appended
+    WriteFailed,  // the archive copy could not be written
+};
+
+// Finds the package in installerPath (before any certificate table), checks
+// its structure, and copies the archive to archiveCopyPath (created or
+// truncated) in 10 MiB chunks. When the archive carries an integrity record,
+// its CRC-32 is computed during the copy and must match. Nothing is copied
+// from a package whose structure is damaged.
+CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
+                          const CopyProgress& progress);
 
 // Extracts every control item of the archive copy under tempFolder (which
 // ends with a separator), records page images and background pictures, and

@@ -60,6 +60,9 @@ struct InstallerState {
     std::atomic<bool> cancelLoading{false};  // main thread -> loader
     std::atomic<bool> loaderStopped{false};  // loader -> main thread, after its files are closed
     std::atomic<bool> loadingComplete{false};
+    // Why loading ended without a package, set before loadingComplete.
+    std::atomic<bool> packageDamaged{false};
+    std::atomic<bool> workspaceUnwritable{false};
 
     // Package contents, filled while the control folder is extracted.
     std::array<std::string, kImageSlotCount> imageSlots;

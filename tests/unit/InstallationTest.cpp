@@ -82,7 +82,7 @@ protected:
         package::WriteLe64(trailer, archive.size());
         installer.insert(installer.end(), trailer, trailer + 8);
         ASSERT_TRUE(WriteBytes(Path("setup.exe"), installer));
-        ASSERT_TRUE(CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), CopyProgress()));
+        ASSERT_EQ(CopyResult::Copied, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), CopyProgress()));
         ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
         LoadMacroTable(state.macroTable, ControlFilePath("macros.txt"));
     }

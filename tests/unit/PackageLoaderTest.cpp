@@ -16,6 +16,14 @@ struct ProgressLog {
     }
 };
 
+// A valid archive of exactly size bytes: one stored item fills it.
+Bytes ZipOfSize(size_t size) {
+    const size_t overhead = BuildZip({FileItem("a.bin", "", 0)}).size();
+    ZipItem item = FileItem("a.bin", "", 0);
+    item.data = PatternBytes(size - overhead);
+    return BuildZip({item});
+}
+
 Bytes Installer(const Bytes& stub, const Bytes& archive, uint64_t trailerValue) {
     Bytes file = stub;
     file.insert(file.end(), archive.begin(), archive.end());
@@ -30,69 +38,71 @@ protected:
     InstallerState state;
     ProgressLog log;
 
-    bool Copy(const Bytes& installer) {
+    CopyResult Copy(const Bytes& installer) {
         EXPECT_TRUE(WriteBytes(Path("setup.exe"), installer));
         return CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), log.Sink());
     }
 
     void LoadPackage(const std::vector<ZipItem>& items) {
         const Bytes archive = BuildZip(items);
-        ASSERT_TRUE(Copy(Installer(PatternBytes(3000), archive, archive.size())));
+        ASSERT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(3000), archive, archive.size())));
         ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
     }
 };
 
 TEST_F(PackageLoaderTest, CopiesExactlyTheArchiveBytesOutOfTheInstaller) {
     const Bytes archive = BuildZip({FileItem("a.txt", "alpha")});
-    EXPECT_TRUE(Copy(Installer(PatternBytes(5000), archive, archive.size())));
+    EXPECT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(5000), archive, archive.size())));
     EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
     EXPECT_EQ(std::vector<int32_t>{0}, log.ranges);  // below 1 MiB
     EXPECT_EQ(std::vector<int32_t>{0}, log.positions);
 }
 
 TEST_F(PackageLoaderTest, CopiesInTenMebibyteChunks) {
-    const Bytes archive = PatternBytes(kCopyChunkSize);
-    EXPECT_TRUE(Copy(Installer(ToBytes("MZstub"), archive, archive.size())));
+    const Bytes archive = ZipOfSize(kCopyChunkSize);
+    EXPECT_EQ(CopyResult::Copied, Copy(Installer(ToBytes("MZstub"), archive, archive.size())));
     EXPECT_EQ(std::vector<int32_t>{10}, log.ranges);
     EXPECT_EQ(std::vector<int32_t>{10}, log.positions);
     EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
 
     ProgressLog second;
-    Bytes oneMore = archive;
-    oneMore.push_back(0x42);
+    const Bytes oneMore = ZipOfSize(kCopyChunkSize + 1);
     ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(ToBytes("MZstub"), oneMore, oneMore.size())));
-    EXPECT_TRUE(CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), second.Sink()));
+    EXPECT_EQ(CopyResult::Copied, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), second.Sink()));
     EXPECT_EQ((std::vector<int32_t>{10, 10}), second.positions);
     EXPECT_EQ(oneMore, ReadBytes(ArchiveCopyPath()));
 }
 
-TEST_F(PackageLoaderTest, AStubWithNothingAppendedYieldsAnEmptyPackage) {
-    EXPECT_TRUE(Copy(Installer(PatternBytes(4000), Bytes(), 0)));
-    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
-    EXPECT_TRUE(log.positions.empty());
+// A stub alone, a bogus trailer or a missing file: nothing is copied, and the
+// installer says it is damaged instead of showing a wizard with defaults.
+TEST_F(PackageLoaderTest, NoPackageMeansDamagedAndNothingIsCopied) {
+    const Bytes stub = PatternBytes(4000);
+    for (const Bytes& installer : {Installer(stub, Bytes(), 0), stub, Installer(stub, Bytes(), 1ull << 40),
+                                   Installer(stub, Bytes(), ~0ull), ToBytes("tiny")}) {
+        EXPECT_EQ(CopyResult::Damaged, Copy(installer)) << installer.size();
+        EXPECT_FALSE(platform::PathExists(ArchiveCopyPath().c_str()));
+    }
+    EXPECT_EQ(CopyResult::Damaged, CopyArchiveOut(state, Path("missing.exe"), ArchiveCopyPath(), log.Sink()));
+    EXPECT_TRUE(log.ranges.empty());
+}
+
+// An archive of no items is a package: the wizard shows its defaults.
+TEST_F(PackageLoaderTest, AnEmptyArchiveYieldsAnEmptyPackage) {
+    const Bytes archive = BuildZip({});
+    EXPECT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(4000), archive, archive.size())));
+    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
     EXPECT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
     EXPECT_EQ(0, state.payloadItemCount);
     EXPECT_EQ(0, state.backgroundRecordCount);
     EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%\\img\\setup.jpg", state.imageSlots[0]);
 }
 
-TEST_F(PackageLoaderTest, BogusTrailersCopyOnlyWhatExists) {
-    const Bytes stub = PatternBytes(100);
-    EXPECT_TRUE(Copy(Installer(stub, Bytes(), 1ull << 40)));  // more than the file holds
-    EXPECT_EQ(stub, ReadBytes(ArchiveCopyPath()));
-    EXPECT_TRUE(Copy(Installer(stub, Bytes(), ~0ull)));  // negative
-    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
-    EXPECT_TRUE(Copy(ToBytes("tiny")));  // shorter than a trailer
-    EXPECT_TRUE(ReadBytes(ArchiveCopyPath()).empty());
-    EXPECT_TRUE(CopyArchiveOut(state, Path("missing.exe"), ArchiveCopyPath(), log.Sink()));
-}
-
 TEST_F(PackageLoaderTest, CancelStopsTheCopyBeforeTheNextChunk) {
-    const Bytes archive = PatternBytes(kCopyChunkSize + 100);
+    const Bytes archive = ZipOfSize(kCopyChunkSize + 100);
     ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(Bytes(), archive, archive.size())));
     CopyProgress progress;
     progress.setPosition = [this](int32_t) { state.cancelLoading = true; };
-    EXPECT_FALSE(CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), progress));
+    EXPECT_EQ(CopyResult::Cancelled, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), progress));
     EXPECT_TRUE(state.loaderStopped);
     EXPECT_EQ(static_cast<size_t>(kCopyChunkSize), ReadBytes(ArchiveCopyPath()).size());
 }
@@ -143,7 +153,7 @@ TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
 
 TEST_F(PackageLoaderTest, CancelDuringExtractionKeepsWhatWasExtracted) {
     const Bytes archive = BuildZip({FileItem("%KXInstall%/a.txt", "a"), FileItem("%KXInstall%/b.txt", "b")});
-    ASSERT_TRUE(Copy(Installer(Bytes(), archive, archive.size())));
+    ASSERT_EQ(CopyResult::Copied, Copy(Installer(Bytes(), archive, archive.size())));
     state.cancelLoading = true;
     EXPECT_FALSE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
     EXPECT_TRUE(state.loaderStopped);

@@ -1,10 +1,21 @@
 #include "ArchiveWriter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <vector>
+
+#include "archive/PackageFormat.h"
+#include "archive/PackageLocator.h"
 
 namespace kxpack {
 namespace {
@@ -76,6 +87,58 @@ bool StoreEntry(zip_t* archive, const PackageEntry& entry, std::string* error) {
     return true;
 }
 
+constexpr char kIntegrityPlaceholder[] = "KXCRC32=00000000";
+
+bool ReadAllAt(int fd, int64_t offset, unsigned char* buffer, size_t size) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, buffer, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buffer += got;
+        size -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+// Fills in the placeholder comment: the CRC-32 of every byte before the end
+// record, which lets the installer tell a damaged download from a good one.
+bool WriteIntegrityRecord(const std::string& zipPath, std::string* error) {
+    const int fd = open(zipPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot open " + zipPath + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(package::kIntegrityRecordSize);
+    const int64_t covered = ok ? static_cast<int64_t>(info.st_size) - package::kIntegrityRecordSize : 0;
+    unsigned char record[package::kIntegrityRecordSize];
+    ok = ok && ReadAllAt(fd, covered, record, sizeof record);
+    ok = ok && package::ReadLe32(record) == package::kEndRecordSignature &&
+         package::ReadLe16(record + 20) == package::kIntegrityCommentLength &&
+         std::memcmp(record + package::kEndRecordSize, kIntegrityPlaceholder, package::kIntegrityCommentLength) == 0;
+    if (!ok) {
+        close(fd);
+        *error = "the archive written to " + zipPath + " does not end with the expected end record";
+        return false;
+    }
+    std::vector<unsigned char> buffer(1 << 20);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (int64_t done = 0; ok && done < covered;) {
+        const size_t chunk = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer.size()), covered - done));
+        ok = ReadAllAt(fd, done, buffer.data(), chunk);
+        if (ok) crc = crc32(crc, buffer.data(), static_cast<uInt>(chunk));
+        done += static_cast<int64_t>(chunk);
+    }
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(crc));
+    const off_t digitsAt = static_cast<off_t>(info.st_size) - 8;
+    ok = ok && pwrite(fd, digits, 8, digitsAt) == 8;
+    if (close(fd) != 0) ok = false;
+    if (!ok) *error = "cannot write the integrity record of " + zipPath + ": " + std::strerror(errno);
+    return ok;
+}
+
 }  // namespace
 
 bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& zipPath, std::string* error) {
@@ -94,6 +157,11 @@ bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& z
             return false;
         }
     }
+    if (zip_set_archive_comment(archive, kIntegrityPlaceholder, package::kIntegrityCommentLength) != 0) {
+        *error = LibzipError(archive, "cannot set the comment of", zipPath);
+        zip_discard(archive);
+        return false;
+    }
     // libzip reads the files and writes the archive only now, through a
     // temporary file of its own that it renames to zipPath on success.
     if (zip_close(archive) != 0) {
@@ -101,7 +169,7 @@ bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& z
         zip_discard(archive);
         return false;
     }
-    return true;
+    return WriteIntegrityRecord(zipPath, error);
 }
 
 }  // namespace kxpack

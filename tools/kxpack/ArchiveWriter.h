@@ -14,6 +14,8 @@ namespace kxpack {
 // (modification time only, in the local and the central header), and UNIX
 // external attributes (st_mode << 16), so the reader sees folders and
 // read-only files. Nothing else of the host (owner, other times) is stored.
+// The end record's comment is the integrity record: "KXCRC32=" and the
+// CRC-32 of every byte before the end record, in upper-case hexadecimal.
 // False with a message in *error; a partly written zipPath is removed.
 bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& zipPath, std::string* error);
 

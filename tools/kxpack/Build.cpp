@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include "PackageCheck.h"
 #include "PackageTree.h"
 #include "archive/PackageFormat.h"
+#include "archive/PackageLocator.h"
+#include "platform/Platform.h"
 
 namespace kxpack {
 namespace {
@@ -135,8 +138,9 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-// Appends the whole file at path to out; the bytes copied go to *copied.
-bool AppendFile(int out, const std::string& path, int64_t* copied, std::string* error) {
+// Appends the file at path to out, its first limit bytes when limit is not
+// negative; the bytes copied go to *copied.
+bool AppendFile(int out, const std::string& path, int64_t limit, int64_t* copied, std::string* error) {
     const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         *error = SystemError("cannot open", path);
@@ -146,7 +150,9 @@ bool AppendFile(int out, const std::string& path, int64_t* copied, std::string* 
     *copied = 0;
     bool ok = true;
     for (;;) {
-        const ssize_t got = read(in, buffer, sizeof buffer);
+        const size_t want = limit < 0 ? sizeof buffer : static_cast<size_t>(std::min<int64_t>(sizeof buffer, limit - *copied));
+        if (want == 0) break;
+        const ssize_t got = read(in, buffer, want);
         if (got == 0) break;
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
@@ -190,10 +196,44 @@ bool CheckSizes(int64_t stubSize, int64_t archiveSize, std::string* error) {
     return true;
 }
 
+// A stub signed on its own would carry its signature into the installer,
+// where the appended package makes it invalid: worse than none. Such a
+// stub's table is left behind, and its directory entry and the checksum are
+// cleared in the output (StubCopy::Finish).
+struct StubCopy {
+    int64_t length = -1;  // bytes of the stub to copy; -1 for all
+    package::CertificateTable table;
+    bool wasSigned = false;
+
+    bool Find(const std::string& stubPath) {
+        platform::UniqueFile file(platform::OpenFileForReading(stubPath.c_str()));
+        if (!file.IsOpen()) return false;
+        wasSigned = package::FindCertificateTable(file.Get(), platform::GetFileSize(file.Get()), &table);
+        if (wasSigned) length = table.start;
+        return true;
+    }
+    bool Finish(int out) const {
+        if (!wasSigned) return true;
+        const unsigned char zeros[8] = {};
+        return pwrite(out, zeros, 8, table.directoryEntryAt) == 8 && pwrite(out, zeros, 4, table.checksumAt) == 4;
+    }
+};
+
 // Writes stub, padding, archive and trailer to the new file installerPath.
 bool AssembleInstaller(const std::string& stubPath, const std::string& archivePath,
                        const std::string& installerPath, std::string* error) {
-    const int64_t stubSize = FileSize(stubPath);
+    StubCopy stubCopy;
+    if (!stubCopy.Find(stubPath)) {
+        *error = SystemError("cannot open", stubPath);
+        return false;
+    }
+    if (stubCopy.wasSigned) {
+        std::fprintf(stderr,
+                     "kxpack: warning: %s is signed; its signature was removed, since the appended package would "
+                     "make it invalid. Sign the finished installer instead.\n",
+                     stubPath.c_str());
+    }
+    const int64_t stubSize = stubCopy.wasSigned ? stubCopy.length : FileSize(stubPath);
     const int64_t archiveSize = FileSize(archivePath);
     if (!CheckSizes(stubSize, archiveSize, error)) return false;
     // Executable like a linker's output: 0777 less the umask.
@@ -204,13 +244,14 @@ bool AssembleInstaller(const std::string& stubPath, const std::string& archivePa
     }
     int64_t copiedStub = 0;
     int64_t copiedArchive = 0;
-    bool ok = AppendFile(out, stubPath, &copiedStub, error);
+    bool ok = AppendFile(out, stubPath, stubCopy.length, &copiedStub, error);
     const char zeros[package::kFileAlignment] = {};
     ok = ok && WriteAll(out, zeros, PaddingFor(copiedStub, archiveSize));
-    ok = ok && AppendFile(out, archivePath, &copiedArchive, error);
+    ok = ok && AppendFile(out, archivePath, -1, &copiedArchive, error);
     unsigned char trailer[package::kTrailerSize];
     package::WriteLe64(trailer, static_cast<uint64_t>(copiedArchive));
     ok = ok && copiedStub == stubSize && copiedArchive == archiveSize && WriteAll(out, trailer, sizeof trailer);
+    ok = ok && stubCopy.Finish(out);
     ok = ok && fsync(out) == 0;
     if (close(out) != 0) ok = false;
     if (!ok && error->empty()) *error = SystemError("cannot write", installerPath);

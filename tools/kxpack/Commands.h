@@ -21,6 +21,7 @@ int RunBuild(const Arguments& args);
 int RunList(const Arguments& args);
 int RunExtract(const Arguments& args);
 int RunCheck(const Arguments& args);
+int RunVerify(const Arguments& args);
 
 // Prints "kxpack: message" and a pointer to --help on stderr; returns kExitUsage.
 int UsageError(const std::string& message);

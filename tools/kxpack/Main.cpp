@@ -20,6 +20,7 @@ constexpr Command kCommands[] = {
     {"list", "list FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
     {"check", "check PACKAGE_DIR|FILE", RunCheck},
+    {"verify", "verify FILE", RunVerify},
 };
 
 void PrintUsage(FILE* stream) {
@@ -39,6 +40,10 @@ void PrintUsage(FILE* stream) {
                "         as warnings. A macro is \"%\", a letter, up to 31 more letters,\n"
                "         digits, blanks, \"_\", \".\" or \"-\", and \"%\" on one line; text such\n"
                "         as \"50% of 100%\" is not taken for one.\n"
+               "verify   checks an installer as the installer checks itself: the package\n"
+               "         found before any signature, the archive's structure and its\n"
+               "         integrity record. Prints FILE: intact, signed | intact, unsigned |\n"
+               "         damaged: REASON; exit status 0 intact, 1 damaged.\n"
                "\n"
                "Exit status: 0 success, 1 failure, 2 usage error.\n",
                stream);

@@ -3,12 +3,21 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "archive/PackageLocator.h"
+#include "platform/Platform.h"
 
 namespace kxpack {
 
 ArchivePtr OpenPackageForReading(const std::string& path, int32_t* count) {
     *count = 0;
-    ArchivePtr archive(OpenArchive(path.c_str()));
+    // An installer's archive ends before its trailer and any signature; a
+    // plain ZIP file is read as it is.
+    int64_t archiveEnd = -1;
+    platform::UniqueFile file(platform::OpenFileForReading(path.c_str()));
+    package::PackageLocation where;
+    std::string reason;
+    if (file.IsOpen() && package::LocatePackage(file.Get(), &where, &reason)) archiveEnd = where.ArchiveEnd();
+    ArchivePtr archive(OpenArchiveEndingAt(path.c_str(), archiveEnd));
     if (!archive) {
         std::fprintf(stderr, "kxpack: %s: not an installer or ZIP archive (or cannot be read)\n", path.c_str());
         return archive;
