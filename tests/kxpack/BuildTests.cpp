@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
+
+#include <cstdio>
 
 #include <filesystem>
 
@@ -206,6 +209,41 @@ TEST(BuildUsage, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(RunKxpack({"build", "package", "-o"}).exitCode, 2);        // -o without path
     EXPECT_EQ(RunKxpack({"build", "a", "b", "-o", "x.exe"}).exitCode, 2);
     EXPECT_EQ(RunKxpack({"build", "package", "-o", "x.exe", "--fast"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace kxtest
+
+namespace kxtest {
+namespace {
+
+// The end record's comment is "KXCRC32=" and the CRC-32 of every byte before
+// the end record, computed here independently; a changed byte is then found.
+TEST_F(BuildTest, TheArchiveEndsWithItsIntegrityRecord) {
+    const RunResult run = Build(temp / "setup.exe");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string archive = ArchiveRegion(ReadFile(temp / "setup.exe"));
+    ASSERT_GT(archive.size(), 38u);
+    const std::string record = archive.substr(archive.size() - 38);
+    EXPECT_EQ(record.compare(0, 4, "PK\x05\x06"), 0);
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(archive.data()),
+                            static_cast<uInt>(archive.size() - 38));
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "KXCRC32=%08X", static_cast<unsigned>(crc));
+    zip_t* zip = OpenRegionWithLibzip(temp / "setup.exe");
+    ASSERT_NE(zip, nullptr);
+    int length = 0;
+    const char* comment = zip_get_archive_comment(zip, &length, ZIP_FL_ENC_RAW);
+    EXPECT_EQ(std::string(comment != nullptr ? comment : "", static_cast<size_t>(length)), expected);
+    zip_discard(zip);
+    EXPECT_EQ(RunKxpack({"verify", temp / "setup.exe"}).exitCode, 0);
+
+    std::string changed = ReadFile(temp / "setup.exe");
+    changed[changed.size() - 8 - archive.size() + 40] ^= 0x04;
+    WriteFile(temp / "changed.exe", changed);
+    const RunResult verified = RunKxpack({"verify", temp / "changed.exe"});
+    EXPECT_EQ(verified.exitCode, 1);
+    EXPECT_NE(verified.out.find(": damaged: "), std::string::npos) << verified.out;
 }
 
 }  // namespace
