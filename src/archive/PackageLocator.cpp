@@ -1,11 +1,10 @@
 #include "archive/PackageLocator.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
 
 namespace package {
@@ -251,17 +250,17 @@ bool LocatePackage(platform::FileHandle file, PackageLocation* location, std::st
 bool CheckIntegrity(platform::FileHandle file, const PackageLocation& location, std::string* reason) {
     if (!location.hasIntegrityRecord) return true;
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kCrcBufferSize]);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    uint32_t crc = 0;
     for (int64_t done = 0; done < location.coveredLength;) {
         const uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(kCrcBufferSize, location.coveredLength - done));
         if (!ReadExactly(file, location.archiveStart + done, buffer.get(), chunk)) {
             *reason = "the archive cannot be read";
             return false;
         }
-        crc = crc32(crc, buffer.get(), chunk);
+        crc = UpdateCrc32(crc, buffer.get(), chunk);
         done += chunk;
     }
-    if (static_cast<uint32_t>(crc) != location.expectedCrc) {
+    if (crc != location.expectedCrc) {
         *reason = "the archive's bytes do not match its integrity record";
         return false;
     }

@@ -1,7 +1,5 @@
 #include "startup/PackageLoader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <memory>
 
 #include "archive/ArchiveReader.h"
+#include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
 #include "archive/PackageLocator.h"
 #include "platform/Platform.h"
@@ -90,8 +89,9 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
     const int64_t length = where.archiveLength;
     if (progress.setRange) progress.setRange(static_cast<int32_t>(length / kMegabyte));
     std::unique_ptr<char[]> buffer(new char[kCopyChunkSize + 1]);
-    // The copy reads every byte anyway: the integrity check costs no second pass.
-    uLong crc = crc32(0L, Z_NULL, 0);
+    // The copy reads every byte anyway: the integrity check needs no second
+    // pass, and the folded CRC-32 keeps up with the copy.
+    uint32_t crc = 0;
     for (int64_t copied = 0; copied < length;) {
         if (StopForCancel(state)) {
             input.Reset();
@@ -100,17 +100,16 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
             return CopyResult::Cancelled;
         }
         const uint32_t chunk = static_cast<uint32_t>(copied + kCopyChunkSize >= length ? length - copied : kCopyChunkSize);
-        const int64_t got = platform::ReadFileAt(input.Get(), where.archiveStart + copied, buffer.get(), chunk);
-        if (got != chunk) return CopyResult::Damaged;
-        if (!platform::WriteToFile(output.Get(), buffer.get(), chunk)) return CopyResult::WriteFailed;
-        if (copied < where.coveredLength) {
-            const int64_t covered = std::min<int64_t>(chunk, where.coveredLength - copied);
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.get()), static_cast<uInt>(covered));
+        if (platform::ReadFileAt(input.Get(), where.archiveStart + copied, buffer.get(), chunk) != chunk) {
+            return CopyResult::Damaged;
         }
+        const int64_t covered = std::max<int64_t>(0, std::min<int64_t>(chunk, where.coveredLength - copied));
+        crc = UpdateCrc32(crc, buffer.get(), static_cast<size_t>(covered));
+        if (!platform::WriteToFile(output.Get(), buffer.get(), chunk)) return CopyResult::WriteFailed;
         copied += chunk;
         if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
     }
-    if (where.hasIntegrityRecord && static_cast<uint32_t>(crc) != where.expectedCrc) return CopyResult::Damaged;
+    if (where.hasIntegrityRecord && crc != where.expectedCrc) return CopyResult::Damaged;
     return CopyResult::Copied;
 }
 

@@ -1,0 +1,110 @@
+#include "archive/Crc32.h"
+
+#include <zlib.h>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <emmintrin.h>
+#include <wmmintrin.h>
+#define KX_CRC32_FOLDING 1
+#endif
+
+namespace {
+
+constexpr size_t kFoldBlock = 128;
+
+uint32_t TableCrc32(uint32_t crc, const unsigned char* data, size_t size) {
+    // zlib takes at most 4 GiB - 1 bytes per call.
+    while (size > 0) {
+        const uInt chunk = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
+        crc = static_cast<uint32_t>(crc32(crc, data, chunk));
+        data += chunk;
+        size -= chunk;
+    }
+    return crc;
+}
+
+#ifdef KX_CRC32_FOLDING
+
+bool ProcessorCanFold() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    return (ecx & bit_PCLMUL) != 0 && (edx & bit_SSE2) != 0;
+}
+
+// Folding constants of the reflected polynomial 0xEDB88320, each a power of
+// x modulo P, bit-reflected over 33 bits: x^(1024+32) and x^(1024-32) fold
+// eight lanes 1024 bits ahead, x^(128+32) and x^(128-32) fold one lane into
+// the next, x^64 takes 64 bits to 32; then P itself and the Barrett constant
+// floor(x^64 / P).
+constexpr long long kFold8Low = 0x1e88ef372LL;
+constexpr long long kFold8High = 0x14a7fe880LL;
+constexpr long long kFold1Low = 0x1751997d0LL;
+constexpr long long kFold1High = 0x0ccaa009eLL;
+constexpr long long kFold64 = 0x163cd6124LL;
+constexpr long long kPolynomial = 0x1db710641LL;
+constexpr long long kBarrett = 0x1f7011641LL;
+constexpr int kLanes = 8;
+
+__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i value, __m128i constants, __m128i next) {
+    const __m128i low = _mm_clmulepi64_si128(value, constants, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(value, constants, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+// The raw (not inverted) CRC state over size bytes, size a multiple of the
+// block of eight 16-byte lanes.
+__attribute__((target("pclmul,sse2"))) uint32_t FoldedCrc32(uint32_t state, const unsigned char* data, size_t size) {
+    const __m128i* in = reinterpret_cast<const __m128i*>(data);
+    __m128i lane[kLanes];
+    for (int i = 0; i < kLanes; ++i) lane[i] = _mm_loadu_si128(in + i);
+    lane[0] = _mm_xor_si128(lane[0], _mm_cvtsi32_si128(static_cast<int>(state)));
+    const __m128i fold8 = _mm_set_epi64x(kFold8High, kFold8Low);
+    for (size_t done = kFoldBlock; done < size; done += kFoldBlock) {
+        in += kLanes;
+        for (int i = 0; i < kLanes; ++i) lane[i] = Fold(lane[i], fold8, _mm_loadu_si128(in + i));
+    }
+    const __m128i fold1 = _mm_set_epi64x(kFold1High, kFold1Low);
+    __m128i x = lane[0];
+    for (int i = 1; i < kLanes; ++i) x = Fold(x, fold1, lane[i]);
+
+    const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+    // 128 bits to 64.
+    x = _mm_xor_si128(_mm_clmulepi64_si128(x, fold1, 0x10), _mm_srli_si128(x, 8));
+    // 64 bits to 32.
+    const __m128i fold64 = _mm_set_epi64x(0, kFold64);
+    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), fold64, 0x00), _mm_srli_si128(x, 4));
+    // Barrett reduction to the remainder.
+    const __m128i barrett = _mm_set_epi64x(kBarrett, kPolynomial);
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, mask32), barrett, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), barrett, 0x00);
+    x = _mm_xor_si128(x, t);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
+}
+
+const bool kCanFold = ProcessorCanFold();
+
+#endif
+
+}  // namespace
+
+bool Crc32UsesFolding() {
+#ifdef KX_CRC32_FOLDING
+    return kCanFold;
+#else
+    return false;
+#endif
+}
+
+uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+#ifdef KX_CRC32_FOLDING
+    if (kCanFold && size >= kFoldBlock) {
+        const size_t folded = size - size % kFoldBlock;
+        crc = ~FoldedCrc32(~crc, bytes, folded);
+        bytes += folded;
+        size -= folded;
+    }
+#endif
+    return TableCrc32(crc, bytes, size);
+}
