@@ -204,6 +204,8 @@ protected:
         }
     }
 
+    void InstallExample(const std::string& package);
+
     std::string scratch_;
     std::string typedFolder_;  // what StartInstall types into the folder field
 
@@ -410,9 +412,11 @@ TEST_F(ClosingBoxTest, NoInTheYesNoBoxOpensNothing) {
 
 // --- the example package, from the first page to "Done" ---
 
-TEST_F(InstallRunTest, ExamplePackageInstallsItsPayloadListAndEntryAndNoOpensNothing) {
-    ASSERT_NO_FATAL_FAILURE(ForgetProduct(sample::kProduct));
-    HWND wizard = StartInstall(sample::kPackage, kNoBoxes, sample::kTitle);
+// Installs the example package, or a signed copy of it, and checks all it
+// leaves: the payload, the list and the uninstall entry; No to the closing
+// question opens nothing.
+void InstallRunTest::InstallExample(const std::string& package) {
+    HWND wizard = StartInstall(package, kNoBoxes, sample::kTitle);
     ASSERT_NE(wizard, nullptr);
     ASSERT_TRUE(ShowsPage(wizard, page::kFinished, sample::kTitle));
     ExpectPlacedFromSource(sample::kPackage, sample::kPayload);
@@ -431,6 +435,24 @@ TEST_F(InstallRunTest, ExamplePackageInstallsItsPayloadListAndEntryAndNoOpensNot
     ASSERT_TRUE(HasControl(question, IDNO));
     Click(question, IDNO);
     EXPECT_TRUE(EndsCleanly());
+}
+
+TEST_F(InstallRunTest, ExamplePackageInstallsItsPayloadListAndEntryAndNoOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(ForgetProduct(sample::kProduct));
+    InstallExample(sample::kPackage);
+}
+
+// Signed by run_e2e.sh: once, twice (a nested signature), and a hand-made
+// installer whose length was no multiple of 8 before it was signed.
+TEST_F(InstallRunTest, SignedCopiesOfTheExampleInstallExactlyLikeIt) {
+    ASSERT_NO_FATAL_FAILURE(ForgetProduct(sample::kProduct));
+    for (const char* package : {"sample-app-signed", "sample-app-nested", "sample-app-signed-misaligned"}) {
+        SCOPED_TRACE(package);
+        ASSERT_TRUE(RemoveTree(InstallFolder()));
+        InstallExample(package);
+        if (HasFatalFailure()) return;
+        installer.Kill();
+    }
 }
 
 // --- shortcuts ---

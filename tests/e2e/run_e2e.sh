@@ -70,6 +70,65 @@ for dir in "$scratch"/src/*; do
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
 done
 
+# Signed installers, with a certificate made for this run only.
+p=$scratch/packages
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$scratch/key.pem" -out "$scratch/cert.pem" -days 2 \
+    -subj '/CN=KXInstall Test Signer' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1
+openssl pkcs12 -export -out "$scratch/test.pfx" -inkey "$scratch/key.pem" -in "$scratch/cert.pem" -passout pass:test
+sign() { osslsigncode sign "$@" -pkcs12 "$scratch/test.pfx" -pass test >/dev/null; }
+sign -in "$p/sample-app.exe" -out "$p/sample-app-signed.exe"
+sign -nest -in "$p/sample-app-signed.exe" -out "$p/sample-app-nested.exe"
+
+size_of() { stat -c %s "$1"; }
+# le64 N: N as 8 little-endian bytes.
+le64() {
+    n=$1
+    for _ in 1 2 3 4 5 6 7 8; do
+        printf "\\$(printf %03o $((n % 256)))"
+        n=$((n / 256))
+    done
+}
+# byte_at FILE OFFSET / put_byte FILE OFFSET VALUE
+byte_at() { od -An -t u1 -j "$2" -N 1 "$1" | tr -d ' '; }
+put_byte() { printf "\\$(printf %03o "$3")" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+
+good=$p/sample-app.exe
+good_size=$(size_of "$good")
+archive_length=$(tail -c 8 "$good" | od -An -t u8 | tr -d ' ')
+archive_at=$((good_size - 8 - archive_length))
+head -c $((good_size - 8)) "$good" | tail -c "$archive_length" >"$scratch/archive.zip"
+# Stub, one stray byte, archive, trailer: a length no multiple of 8, so the
+# signing tool pads before its table.
+stray=X
+[ $(((${#stray} + archive_length + 8) % 8)) -ne 0 ] || stray=XX
+{ cat "$stub"; printf '%s' "$stray"; cat "$scratch/archive.zip"; le64 "$archive_length"; } >"$scratch/misaligned.exe"
+sign -in "$scratch/misaligned.exe" -out "$p/sample-app-signed-misaligned.exe"
+
+# Damaged installers, all of the example package (which carries the
+# integrity record).
+head -c $((good_size / 2)) "$good" >"$p/damaged-half.exe"
+head -c $((good_size - 1)) "$good" >"$p/damaged-last-byte.exe"
+head -c $((good_size - 4)) "$good" >"$p/damaged-in-trailer.exe"
+cp "$good" "$p/damaged-flipped.exe"
+at=$((archive_at + archive_length / 3))
+put_byte "$p/damaged-flipped.exe" "$at" $((255 - $(byte_at "$good" "$at")))
+{ head -c $((good_size - 8)) "$good"; le64 "$good_size"; } >"$p/damaged-trailer-outside.exe"
+cp "$good" "$p/damaged-entry-count.exe"
+end_record=$((good_size - 8 - 38))
+for field in 8 10; do
+    put_byte "$p/damaged-entry-count.exe" $((end_record + field)) $(($(byte_at "$good" $((end_record + field))) + 1))
+done
+{ cat "$stub"; head -c 5000 /dev/urandom; le64 5000; } >"$p/damaged-garbage.exe"
+cp "$stub" "$p/damaged-stub-alone.exe"
+signed_size=$(size_of "$p/sample-app-signed.exe")
+head -c $((signed_size - 100)) "$p/sample-app-signed.exe" >"$p/damaged-signed-cut.exe"
+for damaged in "$p"/damaged-*.exe; do
+    if "$kxpack" verify "$damaged" >/dev/null; then
+        echo "run_e2e.sh: $damaged was meant to be damaged" >&2
+        exit 1
+    fi
+done
+
 # Wine shows the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 KX_E2E_PACKAGES=$(winpath "$scratch/packages")
