@@ -9,10 +9,16 @@ all: build
 deps:
 	@tools/install-deps
 
+# The Wine tests run the win32 build where this machine runs 32-bit Wine,
+# else the win64 test build (see tools/wine-arch); dist/ always gets win32.
 build: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build build/win32 -j$(JOBS)
-	@cmake --preset host >/dev/null
+	@arch=$$(tools/wine-arch) || exit 1; \
+	if [ "$$arch" = win64 ]; then \
+		cmake --preset win64 >/dev/null && cmake --build build/win64 -j$(JOBS) || exit 1; \
+	fi; \
+	cmake --preset host -DKX_WINE_ARCH=$$arch >/dev/null
 	@cmake --build build/host -j$(JOBS)
 	@mkdir -p dist
 	@cp build/win32/kxsetup.exe dist/kxsetup.exe

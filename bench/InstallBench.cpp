@@ -126,6 +126,9 @@ struct StartUpSteps {
     }
 };
 
+// SIZE_T is 64 bits in a 64-bit build, where unsigned long has 32.
+unsigned long long Bytes(SIZE_T size) { return size; }
+
 struct Memory {
     SIZE_T workingSet = 0;
     SIZE_T peakWorkingSet = 0;
@@ -188,12 +191,11 @@ int RunInstaller(const std::string& path) {
     Memory memory;
     if (!ReadMemory(wizard, &memory)) return Fail("cannot read the installer's memory", wizard);
     if (!Finish(installer, wizard)) return Fail("Done did not end the installer with exit code 0", wizard);
-    std::printf("kxbench launch_ms=%.1f dialog_ms=%.1f copied_ms=%.1f install_ms=%.1f peak_working_set=%lu "
-                "peak_pagefile=%lu first_page_peak=%lu first_page_working_set=%lu finished_working_set=%lu\n",
+    std::printf("kxbench launch_ms=%.1f dialog_ms=%.1f copied_ms=%.1f install_ms=%.1f peak_working_set=%llu "
+                "peak_pagefile=%llu first_page_peak=%llu first_page_working_set=%llu finished_working_set=%llu\n",
                 firstPage - steps.launched, steps.extractionDialog, steps.copied, finished - installClicked,
-                static_cast<unsigned long>(memory.peakWorkingSet), static_cast<unsigned long>(memory.peakPagefile),
-                static_cast<unsigned long>(onFirstPage.peakWorkingSet),
-                static_cast<unsigned long>(onFirstPage.workingSet), static_cast<unsigned long>(memory.workingSet));
+                Bytes(memory.peakWorkingSet), Bytes(memory.peakPagefile), Bytes(onFirstPage.peakWorkingSet),
+                Bytes(onFirstPage.workingSet), Bytes(memory.workingSet));
     return 0;
 }
 
@@ -233,8 +235,8 @@ int RunProgram(int argc, char** argv) {
         std::printf("kxbench error=\"exit code %lu\"\n", static_cast<unsigned long>(exitCode));
         return 1;
     }
-    std::printf("kxbench run_ms=%.1f peak_working_set=%lu peak_pagefile=%lu\n", endedAt - launched,
-                static_cast<unsigned long>(memory.peakWorkingSet), static_cast<unsigned long>(memory.peakPagefile));
+    std::printf("kxbench run_ms=%.1f peak_working_set=%llu peak_pagefile=%llu\n", endedAt - launched,
+                Bytes(memory.peakWorkingSet), Bytes(memory.peakPagefile));
     return 0;
 }
 
