@@ -15,6 +15,10 @@ constexpr DWORD kExitCouldNotStart = 1;
 class DamagedInstallerTest : public InstallerTest {};
 
 TEST_F(DamagedInstallerTest, EveryDamageIsToldBeforeAnyWizardWithExitCodeOne) {
+    // Whole, the same installer opens its wizard.
+    ASSERT_NE(OpenWizard("intact"), nullptr);
+    installer.Kill();
+    ASSERT_TRUE(RemoveTree(WorkspacePath()));
     for (const char* package : {"damaged-half", "damaged-last-byte", "damaged-in-trailer", "damaged-flipped",
                                 "damaged-trailer-outside", "damaged-entry-count", "damaged-garbage",
                                 "damaged-stub-alone", "damaged-signed-cut"}) {

@@ -65,6 +65,9 @@ package cancel cancel && ln "$scratch/src/big/data/noise.bin" "$scratch/src/canc
 package end-of-install end-of-install
 package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
 cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
+# The damaged installers are made from this one: 2 MiB of noise put most of
+# its bytes into the package, so cutting it in half leaves a stub that runs.
+package intact && head -c 2097152 /dev/urandom >"$scratch/src/intact/data/noise.bin"
 
 for dir in "$scratch"/src/*; do
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
@@ -104,8 +107,12 @@ stray=X
 { cat "$stub"; printf '%s' "$stray"; cat "$scratch/archive.zip"; le64 "$archive_length"; } >"$scratch/misaligned.exe"
 sign -in "$scratch/misaligned.exe" -out "$p/sample-app-signed-misaligned.exe"
 
-# Damaged installers, all of the example package (which carries the
-# integrity record).
+# Damaged installers, all made from "intact" (which carries the integrity
+# record, as every package kxpack builds).
+good=$p/intact.exe
+good_size=$(size_of "$good")
+archive_length=$(tail -c 8 "$good" | od -An -t u8 | tr -d ' ')
+archive_at=$((good_size - 8 - archive_length))
 head -c $((good_size / 2)) "$good" >"$p/damaged-half.exe"
 head -c $((good_size - 1)) "$good" >"$p/damaged-last-byte.exe"
 head -c $((good_size - 4)) "$good" >"$p/damaged-in-trailer.exe"
