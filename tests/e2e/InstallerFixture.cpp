@@ -71,9 +71,19 @@ testing::AssertionResult InstallerTest::WalkToSummary(HWND wizard) {
 
 HWND InstallerTest::WaitForMessageBox() { return installer.WaitForDialog(DialogKind::kMessageBox); }
 
+std::string InstallerTest::OpenDialogs() const {
+    static const char* const kNames[] = {"extraction", "wizard", "progress", "message box", "other"};
+    std::string shown = "visible dialogs:";
+    for (HWND dialog : installer.Dialogs()) {
+        if (!IsWindowVisible(dialog)) continue;
+        shown += std::string(" ") + kNames[static_cast<int>(KindOf(dialog))] + " \"" + WindowText(dialog) + "\"";
+    }
+    return shown;
+}
+
 testing::AssertionResult InstallerTest::EndsCleanly() {
     DWORD exitCode = 0;
-    if (!installer.WaitForExit(&exitCode)) return testing::AssertionFailure() << "installer still running";
+    if (!installer.WaitForExit(&exitCode)) return testing::AssertionFailure() << "installer still running, " << OpenDialogs();
     if (exitCode != 0) return testing::AssertionFailure() << "exit code " << exitCode;
     if (PathExists(WorkspacePath())) return testing::AssertionFailure() << "workspace left: " << WorkspacePath();
     return testing::AssertionSuccess();

@@ -79,6 +79,8 @@ protected:
     HWND WaitForMessageBox();
     // The process ended with exit code 0 and its workspace is gone.
     testing::AssertionResult EndsCleanly();
+    // The installer's visible dialogs with their captions, for failure messages.
+    std::string OpenDialogs() const;
     // A folder for the payload inside the test run's temporary folder.
     std::string TargetFolder() const;
 
