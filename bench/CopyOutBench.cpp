@@ -133,7 +133,12 @@ int main(int argc, char** argv) {
     const double plainMedian = Median(plainMs);
     const double checkedMedian = Median(checkedMs);
     const double ratio = checkedMedian / plainMedian;
-    std::printf("\nCopy-out of a 256 MiB package, host build: median of %d alternating runs\n", repetitions);
+#ifdef _WIN32
+    const char* build = "Windows build";
+#else
+    const char* build = "host build";
+#endif
+    std::printf("\nCopy-out of a 256 MiB package, %s: median of %d alternating runs\n", build, repetitions);
     std::printf("  without integrity record %8.1f ms\n", plainMedian);
     std::printf("  with integrity record    %8.1f ms (CRC-32 in the copy loop)\n", checkedMedian);
     std::printf("  with/without %.3f (target <= %.2f: %s)\n", ratio, kTargetRatio,

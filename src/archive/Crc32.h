@@ -1,8 +1,9 @@
 #pragma once
 // CRC-32 with the ZIP/zlib polynomial, the same values as zlib's crc32(),
-// folded with carry-less multiplication where the processor has it: several
-// times faster, so that checking a whole package costs next to nothing
-// beside copying it.
+// folded with carry-less multiplication where the processor has it (512-bit
+// where the processor and the system support it, else 128-bit): several
+// times faster than the table, so that checking a whole package costs next
+// to nothing beside copying it.
 
 #include <cstddef>
 #include <cstdint>
