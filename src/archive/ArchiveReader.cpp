@@ -388,7 +388,7 @@ ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle targe
             produced = room - stream.avail_out;
         } else {
             produced = std::min(room, static_cast<uint32_t>(stream.avail_in));
-            std::memcpy(output, stream.next_in, produced);
+            if (produced > 0) std::memcpy(output, stream.next_in, produced);  // no input yet: next_in is null
             stream.next_in += produced;
             stream.avail_in -= produced;
         }

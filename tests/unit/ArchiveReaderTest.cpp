@@ -304,6 +304,17 @@ TEST_F(ArchiveReaderTest, CorruptDeflateDataFailsWithoutHanging) {
     EXPECT_TRUE(result == ArchiveResult::InflateFailed || result == ArchiveResult::ChecksumFailed);
 }
 
+// A stored item that claims bytes but holds none: the copy loop has no input
+// at all (found by fuzzing).
+TEST_F(ArchiveReaderTest, AStoredItemWithoutDataFailsCleanly) {
+    ZipItem item = FileItem("empty.bin", "", 0);
+    item.uncompressedSizeField = 5;
+    ASSERT_TRUE(WriteBytes(Path("nodata.zip"), BuildZip({item})));
+    Archive archive(OpenArchive(Path("nodata.zip").c_str()));
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(ArchiveResult::InflateFailed, ExtractArchiveItem(archive.get(), 0, Path("empty.bin").c_str()));
+}
+
 TEST_F(ArchiveReaderTest, TruncatedArchivesNeverCrash) {
     const Bytes zip = BuildZip({FileItem("a.txt", "alpha"), FileItem("b/c.txt", std::string(3000, 'c'))});
     for (size_t cut = 0; cut < zip.size(); cut += 7) {
