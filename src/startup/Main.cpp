@@ -18,6 +18,9 @@ namespace {
 constexpr DWORD kStopPollMilliseconds = 100;
 constexpr int kExitCouldNotStart = 1;
 constexpr char kStartFailureCaption[] = "Installer";
+constexpr int kExitAnotherRunning = 4;
+constexpr char kAnotherRunningText[] =
+    "Another installation is already running.\n\nWait for it to finish, then start this installer again.";
 constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplete.\n\nPlease download it again.";
 
 // Libraries come from the system folder only, never from the folder the
@@ -80,6 +83,26 @@ void WaitForLoading(HANDLE loader) {
     }
 }
 
+// Two runs of one user share the workspace: the one that holds this mutex
+// owns it. The name stands for the workspace path (letter case aside) in
+// the session's namespace; a run that was killed leaves the mutex abandoned,
+// which the next run takes over. Null when another run holds it.
+HANDLE ClaimWorkspace() {
+    std::string path = WorkspacePath();
+    CharUpperBuffA(&path[0], static_cast<DWORD>(path.size()));
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char name[64];
+    wsprintfA(name, "Local\\KXInstall-workspace-%08lX-%lu", static_cast<unsigned long>(hash),
+              static_cast<unsigned long>(path.size()));
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr) return INVALID_HANDLE_VALUE;  // no mutex to be had: go on unguarded
+    const DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return mutex;
+    CloseHandle(mutex);
+    return nullptr;
+}
+
 // Tells why the installer cannot start; the exit code says it too.
 int ReportStartFailure() {
     std::string text = kDamagedInstallerText;
@@ -99,6 +122,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);  // the progress bars' class
     theInstaller.instance = instance;
+    // Before anything touches the workspace.
+    HANDLE workspaceClaim = ClaimWorkspace();
+    if (workspaceClaim == nullptr) {
+        MessageBoxA(nullptr, kAnotherRunningText, kStartFailureCaption, MB_OK | MB_ICONEXCLAMATION);
+        return kExitAnotherRunning;
+    }
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
     if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
@@ -112,5 +141,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         RunWizardDialog();
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
+    if (workspaceClaim != INVALID_HANDLE_VALUE) {
+        ReleaseMutex(workspaceClaim);
+        CloseHandle(workspaceClaim);
+    }
     return exitCode;
 }
