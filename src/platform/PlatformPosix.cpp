@@ -67,6 +67,11 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     return fd < 0 ? kNoFile : fd;
 }
 
+FileHandle CreateNewFile(const char* path) {
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return fd < 0 ? kNoFile : fd;
+}
+
 int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size) {
     int64_t total = 0;
     while (total < size) {

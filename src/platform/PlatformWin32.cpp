@@ -55,6 +55,11 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
+FileHandle CreateNewFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+}
+
 int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size) {
     LARGE_INTEGER position;
     position.QuadPart = offset;

@@ -1,7 +1,9 @@
 #include "wizard/PageController.h"
 
+#include <chrono>
 #include <cstdio>
 
+#include "platform/Platform.h"
 #include "resources/ResourceIds.h"
 #include "wizard/EndOfInstall.h"
 
@@ -200,7 +202,36 @@ bool CheckInstallFolder(InstallerState& state, WizardView& view) {
                          ".\nPlease free some disk space and try again.");
         return false;
     }
+    if (!view.CanWriteTo(folder)) {
+        view.ShowWarning("You can't write to the folder " + folder +
+                         ".\nChoose another folder, or start the installer as an administrator.");
+        return false;
+    }
     return true;
+}
+
+bool CanCreateFileIn(const std::string& folder) {
+    std::string existing = folder;
+    while (!existing.empty() && (existing.back() == '\\' || existing.back() == '/')) existing.pop_back();
+    while (!existing.empty()) {
+        const uint32_t attributes = platform::ReadAttributes(existing.c_str());
+        if (attributes != platform::kNoAttributes && (attributes & platform::kAttributeDirectory)) break;
+        const size_t separator = existing.find_last_of("\\/");
+        existing = separator == std::string::npos ? std::string() : existing.substr(0, separator);
+    }
+    if (existing.empty()) return false;
+    // A name no file has: a clock reading, tried a few times.
+    const auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string probe = existing + "\\kxinstall-write-test-" + std::to_string(stamp + attempt) + ".tmp";
+        if (platform::PathExists(probe.c_str())) continue;
+        const platform::FileHandle file = platform::CreateNewFile(probe.c_str());
+        if (file == platform::kNoFile) return false;
+        platform::CloseFile(file);
+        return platform::RemoveFile(probe.c_str());
+    }
+    return false;
 }
 
 std::string BuildSummary(const InstallerState& state, const std::string& folder, bool startMenu, bool desktop,

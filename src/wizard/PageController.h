@@ -35,6 +35,8 @@ public:
     virtual void ShowPageImages(int32_t page) = 0;
     // Free bytes available to the user below root; false when unknown.
     virtual bool FreeBytes(const std::string& root, uint64_t* bytes) = 0;
+    // Whether a file can be created where the folder is (or would be created).
+    virtual bool CanWriteTo(const std::string& folder) = 0;
     virtual void EndWizard() = 0;
     // Starts the slideshow and the install worker; with a separate progress
     // window, returns only once that window has closed.
@@ -68,6 +70,11 @@ void OnFolderTimer(InstallerState& state, WizardView& view);
 // False (after its warning) when the folder text is too short or the drive
 // has no room for the payload.
 bool CheckInstallFolder(InstallerState& state, WizardView& view);
+
+// Creates and removes an empty file of a new name in the folder's nearest
+// existing ancestor: true when that worked. Creates nothing else and leaves
+// nothing behind.
+bool CanCreateFileIn(const std::string& folder);
 
 // The "Summary" page's text.
 std::string BuildSummary(const InstallerState& state, const std::string& folder, bool startMenu, bool desktop,

@@ -88,6 +88,8 @@ public:
         return true;
     }
 
+    bool CanWriteTo(const std::string& folder) override { return CanCreateFileIn(folder); }
+
     void EndWizard() override { EndDialog(dialog_, 0); }
 
     void StartInstallation() override {

@@ -30,6 +30,12 @@ public:
     bool IsChecked(int id) override { return checked[id]; }
     void SetCaption(const std::string& value) override { caption = value; }
     void ShowWarning(const std::string& warning) override { warnings.push_back(warning); }
+    bool CanWriteTo(const std::string& folder) override {
+        writeChecks.push_back(folder);
+        return writable;
+    }
+    bool writable = true;
+    std::vector<std::string> writeChecks;
     void ShowPageImages(int32_t) override {}
     bool FreeBytes(const std::string& root, uint64_t* bytes) override {
         roots.push_back(root);
@@ -304,3 +310,75 @@ TEST_F(PageControllerTest, TheCancelQuestionHoldsTheWorkerWhileItIsOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PageControllerTest, AnUnwritableFolderSendsTheUserBackAfterTheOtherChecks) {
+    state.neededMegabytes = 1;
+    view.freeBytes = 100ull * 1048576;
+    view.writable = false;
+    view.text[IDC_FOLDER] = "C";
+    EXPECT_FALSE(CheckInstallFolder(state, view));
+    EXPECT_TRUE(view.writeChecks.empty());  // the path check comes first
+    view.text[IDC_FOLDER] = "C:\\Program Files\\Sample";
+    EXPECT_FALSE(CheckInstallFolder(state, view));
+    EXPECT_EQ("You can't write to the folder C:\\Program Files\\Sample.\nChoose another folder, or start the "
+              "installer as an administrator.",
+              view.warnings.back());
+    EXPECT_EQ("C:\\Program Files\\Sample", view.writeChecks.back());
+    view.writable = true;
+    EXPECT_TRUE(CheckInstallFolder(state, view));
+}
+
+// The real check: a folder that does not exist yet is judged by its nearest
+// existing ancestor, and nothing is created or left behind either way.
+TEST_F(PageControllerTest, TheWriteCheckCreatesNothingAndLeavesNothing) {
+    std::vector<platform::FolderEntry> before;
+    ASSERT_TRUE(platform::ListFolder(Folder().c_str(), &before));
+    EXPECT_TRUE(CanCreateFileIn(Folder()));
+    EXPECT_TRUE(CanCreateFileIn(Path("not\\there\\yet")));
+    EXPECT_FALSE(platform::PathExists(Path("not").c_str()));
+    std::vector<platform::FolderEntry> after;
+    ASSERT_TRUE(platform::ListFolder(Folder().c_str(), &after));
+    EXPECT_EQ(before.size(), after.size());
+    EXPECT_FALSE(CanCreateFileIn(""));
+}
+
+}  // namespace
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A read-only file system refuses even the superuser, so the check is tried
+// on a small read-only tmpfs; unmounted on every way out.
+class ReadOnlyMount {
+public:
+    explicit ReadOnlyMount(const std::string& folder) : folder_(folder) {
+        mounted_ = platform::CreateFolder(folder.c_str()) &&
+                   std::system(("mount -t tmpfs -o ro,size=64k tmpfs '" + folder + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~ReadOnlyMount() {
+        if (mounted_) (void)std::system(("umount '" + folder_ + "'").c_str());
+    }
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
+TEST_F(PageControllerTest, AFolderOnAReadOnlyDriveIsNotWritable) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a read-only tmpfs needs root (CI runs as root)";
+    ReadOnlyMount drive(Path("readonly"));
+    ASSERT_TRUE(drive.Mounted()) << "mount -t tmpfs -o ro failed";
+    EXPECT_FALSE(CanCreateFileIn(Path("readonly")));
+    EXPECT_FALSE(CanCreateFileIn(Path("readonly/App/bin")));
+    EXPECT_TRUE(CanCreateFileIn(Folder()));
+}
+
+}  // namespace
+#endif
