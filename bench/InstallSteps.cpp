@@ -166,8 +166,9 @@ public:
     void SetProgressRange(int32_t) override {}
     void SetProgressPosition(int32_t) override {}
     OverwriteAnswer AskOverwrite(const std::string&) override { return OverwriteAnswer::Cancel; }
+    FailureAnswer AskAboutFailure(const std::string&) override { return FailureAnswer::Abort; }
     bool IsLocationTicked(int32_t) override { return false; }
-    void CreateShellLink(const std::string&, const std::string&, const std::string&) override {}
+    bool CreateShellLink(const std::string&, const std::string&, const std::string&) override { return true; }
     void NotifyFolderCreated(const std::string&) override {}
 };
 

@@ -8,6 +8,7 @@
 #include "platform/Win32Handles.h"
 #include "resources/ResourceIds.h"
 #include "startup/RemoveFolderTree.h"
+#include "state/ExitCodes.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
@@ -63,25 +64,34 @@ public:
         return OverwriteAnswer::Cancel;
     }
 
+    FailureAnswer AskAboutFailure(const std::string& message) override {
+        FlushStatus();
+        const int answer = MessageBoxA(reporting_, message.c_str(), TitleText(theInstaller).c_str(),
+                                       MB_ABORTRETRYIGNORE | MB_ICONERROR);
+        if (answer == IDRETRY) return FailureAnswer::Retry;
+        if (answer == IDIGNORE) return FailureAnswer::Ignore;
+        return FailureAnswer::Abort;
+    }
+
     bool IsLocationTicked(int32_t location) override {
         static const int kBoxes[] = {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH};
         return SendDlgItemMessageA(Wizard(), kBoxes[location], BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
 
-    void CreateShellLink(const std::string& target, const std::string& workingFolder,
+    bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                          const std::string& linkPath) override {
         ComPtr<IShellLinkA> link;
         if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Receive()))) {
-            return;
+            return false;
         }
         ComPtr<IPersistFile> file;
-        if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
         link->SetPath(target.c_str());
         link->SetWorkingDirectory(workingFolder.c_str());
         link->SetDescription("");
         wchar_t widePath[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return;
-        file->Save(widePath, TRUE);  // a link that cannot be saved is simply missing
+        if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return false;
+        return SUCCEEDED(file->Save(widePath, TRUE));
     }
 
     void NotifyFolderCreated(const std::string& folder) override {
@@ -114,10 +124,10 @@ DWORD WINAPI InstallWorker(void*) {
         outcome = RunInstallation(theInstaller, view);
     }
     CoUninitialize();
-    if (outcome == InstallOutcome::Aborted) {
+    if (outcome != InstallOutcome::Finished) {
         // Files placed so far stay; nothing else is shown.
         (void)RemoveFolderTree(WorkspacePath());
-        ExitProcess(0);
+        ExitProcess(outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished);
     }
     PostMessageA(static_cast<HWND>(theInstaller.wizardWindow), kInstallFinishedMessage, 0, 0);
     return 0;

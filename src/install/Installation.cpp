@@ -64,35 +64,80 @@ bool CancelConfirmed(InstallerState& state) {
     return state.cancelRequested;
 }
 
-// Extracts to a partial file beside the destination and renames it into
-// place, so a file being replaced is never left half-written: on any
-// failure the old file stays and the partial one goes.
-void PlaceItem(Run& run, int32_t index, const std::string& destination) {
+const char kDamagedItemReason[] = "The installer's copy of this file is damaged.";
+
+std::string SystemReason() { return platform::ErrorMessage(platform::LastErrorCode()); }
+
+// Failures of the item's data, as opposed to failures to write it out.
+bool IsDamagedItem(ArchiveResult result) {
+    return result != ArchiveResult::Ok && result != ArchiveResult::FileOpenFailed &&
+           result != ArchiveResult::WriteFailed;
+}
+
+// Beside the destination; a short name in the same folder where the long
+// one would not fit.
+std::string PartialPathFor(const std::string& destination) {
+    const std::string beside = destination + kPartialSuffix;
+    return beside.size() < kPathCapacity ? beside : FolderOf(destination) + "~" + kPartialSuffix;
+}
+
+void RemovePartial(const std::string& partial) {
+    if (!platform::PathExists(partial.c_str())) return;
+    (void)platform::WriteAttributes(partial.c_str(), platform::kAttributeNormal);
+    (void)platform::RemoveFile(partial.c_str());
+}
+
+// Extracts to a partial file and renames it over the destination, so a file
+// being replaced is never left half-written: on any failure the old file
+// stays and the partial one goes. Returns why the item could not be placed,
+// empty when it was.
+std::string PlaceItem(Run& run, int32_t index, const std::string& destination) {
     ArchiveEntry entry;
-    const bool folder = GetArchiveItem(run.archive, index, &entry) == ArchiveResult::Ok &&
-                        (entry.attributes & platform::kAttributeDirectory);
-    const std::string partial = destination + kPartialSuffix;
-    if (folder || partial.size() >= kPathCapacity) {
-        (void)ExtractArchiveItem(run.archive, index, destination.c_str());
-        return;
+    if (GetArchiveItem(run.archive, index, &entry) != ArchiveResult::Ok) return kDamagedItemReason;
+    if (destination.size() >= kPathCapacity) return platform::ErrorMessage(platform::PathTooLongErrorCode());
+    if (entry.attributes & platform::kAttributeDirectory) {
+        return CreateFolderChain(destination) ? std::string() : SystemReason();
     }
+    if (!CreateFolderChain(FolderOf(destination))) return SystemReason();
+    const std::string partial = PartialPathFor(destination);
+    RemovePartial(partial);  // left by a run that was killed
     const ArchiveResult result = ExtractArchiveItem(run.archive, index, partial.c_str());
-    if (result == ArchiveResult::Ok && platform::MoveFileReplacing(partial.c_str(), destination.c_str())) return;
-    if (platform::PathExists(partial.c_str())) {
-        (void)platform::WriteAttributes(partial.c_str(), platform::kAttributeNormal);
-        (void)platform::RemoveFile(partial.c_str());
+    std::string reason;
+    if (result != ArchiveResult::Ok) {
+        reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
+    } else if (!platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
+        reason = SystemReason();
+    }
+    if (!reason.empty()) RemovePartial(partial);
+    return reason;
+}
+
+enum class LineEnd { Next, Cancelled, Stopped };
+
+// Places the item until it is placed, skipped or the user stops.
+LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destination) {
+    for (;;) {
+        const std::string reason = PlaceItem(run, index, destination);
+        if (reason.empty()) {
+            AppendLine(run.listPath, destination);
+            return LineEnd::Next;
+        }
+        switch (run.view.AskAboutFailure(PlacementFailureText(destination, reason))) {
+        case FailureAnswer::Retry: continue;
+        case FailureAnswer::Ignore: run.state.missingItems.push_back(destination); return LineEnd::Next;
+        case FailureAnswer::Abort: return LineEnd::Stopped;
+        }
     }
 }
 
-// Handles one line: false when the user cancelled in the overwrite question.
-bool PlaceLine(Run& run, const std::string& line) {
+LineEnd PlaceLine(Run& run, const std::string& line) {
     const size_t bar = line.find('|');
     const std::string name = bar == std::string::npos ? line : line.substr(0, bar);
     const std::string folder = bar == std::string::npos ? line : line.substr(bar + 1);
     const auto found = run.payloadIndex.find(name);
     // A line without a destination folder places nothing rather than
     // writing relative to wherever the process happens to be.
-    if (found == run.payloadIndex.end() || folder.empty()) return true;
+    if (found == run.payloadIndex.end() || folder.empty()) return LineEnd::Next;
     const std::string destination = WithTrailingBackslash(folder) + name;
     run.view.SetStatus(InstallingStatus(destination));
     bool place = true;
@@ -100,30 +145,29 @@ bool PlaceLine(Run& run, const std::string& line) {
         const OverwriteAnswer answer = run.view.AskOverwrite("The file named " + name +
                                                              " already exists at the selected location.\n"
                                                              "Do you wish to replace it?");
-        if (answer == OverwriteAnswer::Cancel) return false;
+        if (answer == OverwriteAnswer::Cancel) return LineEnd::Cancelled;
         place = answer == OverwriteAnswer::Yes;
     }
-    if (place) {
-        PlaceItem(run, found->second, destination);
-        AppendLine(run.listPath, destination);
-    }
+    if (place && PlaceAskingOnFailure(run, found->second, destination) == LineEnd::Stopped) return LineEnd::Stopped;
     run.handled += 1;
     run.view.SetProgressPosition(run.handled);
     run.state.progressPosition = run.handled;
-    return true;
+    return LineEnd::Next;
 }
 
 // Places what fileinfo.txt names, line by line up to its terminator or its
-// end. False when the installation was cancelled.
-bool PlaceFiles(Run& run, const std::string& fileInfoPath) {
+// end.
+InstallOutcome PlaceFiles(Run& run, const std::string& fileInfoPath) {
     TextFile file(fileInfoPath);
     char line[kLineCapacity];
     while (ReadLine(file, line)) {
-        if (CancelConfirmed(run.state)) return false;
-        if (!PlaceLine(run, line)) return false;
+        if (CancelConfirmed(run.state)) return InstallOutcome::Aborted;
+        const LineEnd end = PlaceLine(run, line);
+        if (end == LineEnd::Cancelled) return InstallOutcome::Aborted;
+        if (end == LineEnd::Stopped) return InstallOutcome::Stopped;
         if (IsTerminator(line)) break;
     }
-    return true;
+    return InstallOutcome::Finished;
 }
 
 void CreateShortcuts(Run& run) {
@@ -137,9 +181,12 @@ void CreateShortcuts(Run& run) {
         std::string createdFolder;
         run.view.SetStatus("Creating shortcuts...\n");
         const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view) + "\\" + record.name + ".lnk";
-        run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath);
         AppendLine(run.listPath, createdFolder);
-        AppendLine(run.listPath, linkPath);
+        if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) {
+            AppendLine(run.listPath, linkPath);
+        } else {
+            run.state.missingItems.push_back("the shortcut " + linkPath);
+        }
     }
 }
 
@@ -153,15 +200,22 @@ bool SamePath(const std::string& a, const std::string& b) {
     return true;
 }
 
-void WriteUninstallEntry(const std::string& product, const std::string& uninstaller) {
+bool WriteUninstallValues(platform::RegistryRoot root, const std::string& key, const std::string& product,
+                          const std::string& uninstaller) {
+    return platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)") &&
+           platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"") &&
+           platform::WriteRegistryDword(root, key, "NoModify", 1) &&
+           platform::WriteRegistryDword(root, key, "NoRepair", 1);
+}
+
+// For every user where we may, else for the one running us: the list of
+// installed programs shows both. False when neither could be written.
+bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller) {
     // An empty name would put the values on the Uninstall key itself.
-    if (product.empty()) return;
+    if (product.empty()) return true;
     const std::string key = kUninstallKey + product;
-    const auto root = platform::RegistryRoot::LocalMachine;
-    (void)platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)");
-    (void)platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"");
-    (void)platform::WriteRegistryDword(root, key, "NoModify", 1);
-    (void)platform::WriteRegistryDword(root, key, "NoRepair", 1);
+    return WriteUninstallValues(platform::RegistryRoot::LocalMachine, key, product, uninstaller) ||
+           WriteUninstallValues(platform::RegistryRoot::CurrentUser, key, product, uninstaller);
 }
 
 void RegisterUninstaller(Run& run) {
@@ -180,7 +234,9 @@ void RegisterUninstaller(Run& run) {
     AppendLine(run.listPath, copyPath);
     AppendLine(run.listPath, run.installPath);
     AppendLine(run.listPath, "||||");
-    WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller);
+    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller)) {
+        run.state.missingItems.push_back("the entry in the list of installed programs");
+    }
 }
 
 void StartUninstallList(Run& run) {
@@ -206,9 +262,10 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
     ExpandMacrosInFile(state.macroTable, fileInfo, run.folderText);
     view.SetProgressRange(state.payloadItemCount);
     int64_t size = 0;
-    const bool placed = !QueryFileStatus(fileInfo, &size) || PlaceFiles(run, fileInfo);
+    const InstallOutcome placed =
+        QueryFileStatus(fileInfo, &size) ? PlaceFiles(run, fileInfo) : InstallOutcome::Finished;
     if (run.archive != nullptr) CloseArchive(run.archive);
-    if (!placed) return InstallOutcome::Aborted;
+    if (placed != InstallOutcome::Finished) return placed;
 
     CreateShortcuts(run);
     RegisterUninstaller(run);
@@ -223,13 +280,19 @@ void AppendLine(const std::string& path, const std::string& text) {
     std::fclose(file);
 }
 
-void CreateFolderChain(const std::string& folder) {
+bool CreateFolderChain(const std::string& folder) {
     std::string path = folder;
     while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-    if (path.empty() || path.size() >= kPathCapacity || platform::PathExists(path.c_str())) return;
+    if (path.empty() || platform::PathExists(path.c_str())) return true;
+    if (path.size() >= kPathCapacity) return false;
     const size_t parent = path.find_last_of("/\\");
-    if (parent != std::string::npos && parent > 0) CreateFolderChain(path.substr(0, parent));
-    (void)platform::CreateFolder(path.c_str());
+    if (parent != std::string::npos && parent > 0 && !CreateFolderChain(path.substr(0, parent))) return false;
+    return platform::CreateFolder(path.c_str());
+}
+
+std::string PlacementFailureText(const std::string& destination, const std::string& reason) {
+    return "The file " + destination + " could not be installed:\n" + reason +
+           "\n\nClick Retry to try again, Ignore to skip this file, or Abort to stop the installation.";
 }
 
 std::string InstallingStatus(const std::string& destination) {

@@ -10,6 +10,7 @@
 #include "state/InstallerState.h"
 
 enum class OverwriteAnswer { Yes, No, Cancel };
+enum class FailureAnswer { Retry, Ignore, Abort };
 
 class InstallView {
 public:
@@ -23,10 +24,13 @@ public:
     virtual void SetProgressRange(int32_t maximum) = 0;
     virtual void SetProgressPosition(int32_t position) = 0;
     virtual OverwriteAnswer AskOverwrite(const std::string& question) = 0;
+    // A payload file could not be placed: try again, skip it, or stop.
+    virtual FailureAnswer AskAboutFailure(const std::string& message) = 0;
     // Whether the box of a shortcut location (0 desktop, 1 start menu,
     // 2 quick launch) is ticked.
     virtual bool IsLocationTicked(int32_t location) = 0;
-    virtual void CreateShellLink(const std::string& target, const std::string& workingFolder,
+    // False when the link could not be saved.
+    virtual bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                                  const std::string& linkPath) = 0;
     virtual void NotifyFolderCreated(const std::string& folder) = 0;
 };
@@ -35,6 +39,7 @@ enum class InstallOutcome {
     Finished,  // hand over to the finished page
     Aborted,   // a confirmed cancel: every file is closed; the caller removes
                // the workspace and ends the process
+    Stopped,   // Abort after a failed file: as Aborted, with its own exit code
 };
 
 InstallOutcome RunInstallation(InstallerState& state, InstallView& view);
@@ -43,8 +48,12 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view);
 // cannot be opened gets nothing.
 void AppendLine(const std::string& path, const std::string& text);
 
-// Creates folder and any missing folder above it.
-void CreateFolderChain(const std::string& folder);
+// Creates folder and any missing folder above it. False when it could not
+// be created; LastErrorCode then tells why.
+bool CreateFolderChain(const std::string& folder);
+
+// The question about a file that could not be placed.
+std::string PlacementFailureText(const std::string& destination, const std::string& reason);
 
 // "Installing\n<destination>...", cut in the middle of the destination so
 // that it fits 259 characters and still shows the file's name.

@@ -61,6 +61,14 @@ private:
     FileHandle file_;
 };
 
+// The code of the error that made this thread's last failing call fail
+// (GetLastError on Windows, errno elsewhere). Read it before any other call.
+uint32_t LastErrorCode();
+// The code the system gives a path too long for its calls.
+uint32_t PathTooLongErrorCode();
+// The system's own message for an error code, without a trailing line break.
+std::string ErrorMessage(uint32_t code);
+
 bool PathExists(const char* path);
 // Copies a file over any file at destination.
 bool CopyFileReplacing(const char* source, const char* destination);
@@ -125,6 +133,20 @@ bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std:
 bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& value);
 bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value);
+
+// The two writes above go to a RegistryWriter: the system's registry, unless
+// a test has put another in its place (one that refuses a root, say).
+class RegistryWriter {
+public:
+    virtual ~RegistryWriter() = default;
+    virtual bool WriteString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                             const std::string& value) = 0;
+    virtual bool WriteDword(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                            uint32_t value) = 0;
+};
+RegistryWriter& SystemRegistryWriter();
+// Null puts the system's registry back. Not for use while another thread writes.
+void SetRegistryWriter(RegistryWriter* writer);
 bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value);
 // Removes a key that has no sub-keys, with its values.
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 
@@ -60,6 +61,7 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     struct stat existing {};
     // Windows refuses to replace a read-only file, even for an administrator.
     if (::stat(native.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR)) {
+        errno = EACCES;
         return kNoFile;
     }
     const mode_t mode = (attributes & kAttributeReadOnly) ? 0444 : 0644;
@@ -109,6 +111,12 @@ bool SetFileTimes(FileHandle file, uint64_t /*creation*/, uint64_t access, uint6
 
 void CloseFile(FileHandle file) { ::close(static_cast<int>(file)); }
 
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+uint32_t PathTooLongErrorCode() { return ENAMETOOLONG; }
+
+std::string ErrorMessage(uint32_t code) { return std::string(std::strerror(static_cast<int>(code))) + "."; }
+
 bool PathExists(const char* path) {
     struct stat info {};
     return ::stat(NativePath(path).c_str(), &info) == 0;
@@ -130,7 +138,14 @@ bool CopyFileReplacing(const char* source, const char* destination) {
 }
 
 bool MoveFileReplacing(const char* source, const char* destination) {
-    return ::rename(NativePath(source).c_str(), NativePath(destination).c_str()) == 0;
+    const std::string target = NativePath(destination);
+    struct stat existing {};
+    // Nor does it rename a file over a read-only one.
+    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR)) {
+        errno = EACCES;
+        return false;
+    }
+    return ::rename(NativePath(source).c_str(), target.c_str()) == 0;
 }
 
 bool CreateFolder(const char* path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
@@ -276,15 +291,28 @@ bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std:
     return true;
 }
 
-bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                         const std::string& value) {
-    FakeRegistry()[RegistryPath(root, subKey) + valueName] = value;
-    return true;
-}
+namespace {
 
-bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value) {
-    FakeRegistry()[RegistryPath(root, subKey) + valueName] = "dword:" + std::to_string(value);
-    return true;
+class ProcessRegistry : public RegistryWriter {
+public:
+    bool WriteString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                     const std::string& value) override {
+        FakeRegistry()[RegistryPath(root, subKey) + valueName] = value;
+        return true;
+    }
+
+    bool WriteDword(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                    uint32_t value) override {
+        FakeRegistry()[RegistryPath(root, subKey) + valueName] = "dword:" + std::to_string(value);
+        return true;
+    }
+};
+
+}  // namespace
+
+RegistryWriter& SystemRegistryWriter() {
+    static ProcessRegistry registry;
+    return registry;
 }
 
 bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value) {

@@ -46,7 +46,10 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     // Windows refuses this itself; an emulator running as a privileged user
     // may not, so the rule is kept here for every caller alike.
     const DWORD existing = GetFileAttributesA(path);
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return kNoFile;
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return kNoFile;
+    }
     // Only the bits CreateFileA accepts for a file; a folder bit has no place here.
     const DWORD flags = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
@@ -99,6 +102,22 @@ bool SetFileTimes(FileHandle file, uint64_t creation, uint64_t access, uint64_t 
 
 void CloseFile(FileHandle file) { CloseHandle(ToHandle(file)); }
 
+uint32_t LastErrorCode() { return GetLastError(); }
+
+uint32_t PathTooLongErrorCode() { return ERROR_FILENAME_EXCED_RANGE; }
+
+std::string ErrorMessage(uint32_t code) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = "Error " + std::to_string(code) + ".";
+    return message;
+}
+
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool CopyFileReplacing(const char* source, const char* destination) {
@@ -106,6 +125,13 @@ bool CopyFileReplacing(const char* source, const char* destination) {
 }
 
 bool MoveFileReplacing(const char* source, const char* destination) {
+    // As above: a read-only file is never replaced, whoever runs us.
+    const DWORD existing = GetFileAttributesA(destination);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
+        !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
@@ -209,26 +235,42 @@ bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std:
     return true;
 }
 
-bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                         const std::string& value) {
-    RegKey key;
-    if (RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-}
+namespace {
 
-bool WriteRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t value) {
-    RegKey key;
-    if (RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
+class SystemRegistry : public RegistryWriter {
+public:
+    bool WriteString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                     const std::string& value) override {
+        return SetValue(root, subKey, valueName, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
     }
-    const DWORD data = value;
-    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                          sizeof data) == ERROR_SUCCESS;
+
+    bool WriteDword(RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                    uint32_t value) override {
+        const DWORD data = value;
+        return SetValue(root, subKey, valueName, REG_DWORD, &data, sizeof data);
+    }
+
+private:
+    static bool SetValue(RegistryRoot root, const std::string& subKey, const std::string& valueName, DWORD type,
+                         const void* data, DWORD size) {
+        RegKey key;
+        const LONG created = RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             key.Receive(), nullptr);
+        if (created != ERROR_SUCCESS) {
+            SetLastError(static_cast<DWORD>(created));
+            return false;
+        }
+        const LONG set = RegSetValueExA(key.Get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+        SetLastError(static_cast<DWORD>(set));
+        return set == ERROR_SUCCESS;
+    }
+};
+
+}  // namespace
+
+RegistryWriter& SystemRegistryWriter() {
+    static SystemRegistry registry;
+    return registry;
 }
 
 bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value) {

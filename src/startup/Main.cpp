@@ -6,9 +6,11 @@
 #include "startup/ExtractionDialog.h"
 #include "startup/PackageLoader.h"
 #include "startup/RemoveFolderTree.h"
+#include "state/ExitCodes.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/BackgroundWindow.h"
+#include "wizard/PageController.h"
 #include "wizard/WizardDialog.h"
 
 InstallerState theInstaller;
@@ -16,9 +18,7 @@ InstallerState theInstaller;
 namespace {
 
 constexpr DWORD kStopPollMilliseconds = 100;
-constexpr int kExitCouldNotStart = 1;
 constexpr char kStartFailureCaption[] = "Installer";
-constexpr int kExitAnotherRunning = 4;
 constexpr char kAnotherRunningText[] =
     "Another installation is already running.\n\nWait for it to finish, then start this installer again.";
 constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplete.\n\nPlease download it again.";
@@ -131,7 +131,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
     if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
-    int exitCode = 0;
+    int exitCode = kExitFinished;
     if (theInstaller.cancelLoading.load(std::memory_order_acquire)) {
         WaitForLoaderToStop(loader);
     } else if (theInstaller.packageDamaged.load(std::memory_order_acquire) ||
@@ -139,6 +139,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         exitCode = ReportStartFailure();
     } else {
         RunWizardDialog();
+        // Closed on the finished page rather than left with Done.
+        if (theInstaller.currentPage == kPageFinished) exitCode = FinishedExitCode(theInstaller);
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
     if (workspaceClaim != INVALID_HANDLE_VALUE) {

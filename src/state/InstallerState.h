@@ -112,6 +112,9 @@ struct InstallerState {
     int32_t availableMegabytes = 0;
     std::string lastFolderText;
     std::atomic<int32_t> progressPosition{0};  // worker -> slideshow
+    // What the installation could not place or create, as the finished page
+    // names it: written by the worker before it reports that it finished.
+    std::vector<std::string> missingItems;
 
     // End-of-install question, read when the finished page is set up.
     std::string eoiTarget;

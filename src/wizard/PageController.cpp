@@ -1,10 +1,12 @@
 #include "wizard/PageController.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
+#include "state/ExitCodes.h"
 #include "wizard/EndOfInstall.h"
 
 namespace {
@@ -13,6 +15,7 @@ const char* const kPageNames[] = {"Welcome",  "License Agreement", "Installation
                                   "Summary",  "Installing...",     "Installation finished"};
 
 const char kFinishedText[] = "Installation finished!\n\nClick done to exit.";
+constexpr size_t kMissingItemsShown = 5;
 constexpr int64_t kMegabyte = 1048576;
 
 void PlaceTextBox(WizardView& view) { view.PlaceControl(IDC_TEXT, 114, 40, 306, 143); }
@@ -41,7 +44,7 @@ void ShowSummary(InstallerState& state, WizardView& view) {
 
 void SetUpFinishedPage(InstallerState& state, WizardView& view) {
     LoadEndOfInstallSettings(state, view.ControlText(IDC_FOLDER));
-    view.SetControlText(IDC_SUMMARY, kFinishedText);
+    view.SetControlText(IDC_SUMMARY, FinishedText(state.missingItems));
     view.ShowControl(IDC_SUMMARY, true);
     view.ShowControl(IDC_NEXT, true);
     view.SetControlText(IDC_NEXT, "Done");
@@ -51,6 +54,19 @@ void SetUpFinishedPage(InstallerState& state, WizardView& view) {
 }  // namespace
 
 const char* PageName(int32_t page) { return (page >= 0 && page <= kPageFinished) ? kPageNames[page] : ""; }
+
+std::string FinishedText(const std::vector<std::string>& missingItems) {
+    if (missingItems.empty()) return kFinishedText;
+    std::string text = "Installation finished, but these items were not installed:\n";
+    const size_t shown = std::min(missingItems.size(), kMissingItemsShown);
+    for (size_t i = 0; i < shown; ++i) text += missingItems[i] + "\n";
+    if (missingItems.size() > shown) text += "and " + std::to_string(missingItems.size() - shown) + " more\n";
+    return text + "\nClick done to exit.";
+}
+
+int FinishedExitCode(const InstallerState& state) {
+    return state.missingItems.empty() ? kExitFinished : kExitItemsMissing;
+}
 
 std::string PageCaption(const std::string& title, int32_t page) { return title + " - " + PageName(page); }
 

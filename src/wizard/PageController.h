@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "state/InstallerState.h"
 
@@ -75,6 +76,12 @@ bool CheckInstallFolder(InstallerState& state, WizardView& view);
 // existing ancestor: true when that worked. Creates nothing else and leaves
 // nothing behind.
 bool CanCreateFileIn(const std::string& folder);
+
+// The finished page's text: the plain one, or the items that were not
+// installed (five at most, then how many more).
+std::string FinishedText(const std::vector<std::string>& missingItems);
+// 0, or 3 when some items were not installed.
+int FinishedExitCode(const InstallerState& state);
 
 // The "Summary" page's text.
 std::string BuildSummary(const InstallerState& state, const std::string& folder, bool startMenu, bool desktop,

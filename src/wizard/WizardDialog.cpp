@@ -126,7 +126,7 @@ public:
             ShellExecuteA(nullptr, nullptr, state.eoiTarget.c_str(), "", "", SW_SHOW);  // a target that won't open is let go
         }
         (void)RemoveFolderTree(WorkspacePath());
-        std::exit(0);
+        std::exit(FinishedExitCode(state));
     }
 
 private:

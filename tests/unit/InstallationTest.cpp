@@ -14,6 +14,10 @@ public:
     std::string folder;
     std::deque<OverwriteAnswer> answers;
     std::vector<std::string> questions;
+    std::deque<FailureAnswer> failureAnswers;  // Abort once they run out
+    std::vector<std::string> failures;
+    std::function<void()> beforeFailureAnswer;  // what the user does meanwhile
+    bool linksFail = false;
     std::vector<std::string> statuses;
     std::vector<int32_t> positions;
     int32_t range = -1;
@@ -40,10 +44,20 @@ public:
         answers.pop_front();
         return answer;
     }
+    FailureAnswer AskAboutFailure(const std::string& message) override {
+        failures.push_back(message);
+        if (beforeFailureAnswer) beforeFailureAnswer();
+        if (failureAnswers.empty()) return FailureAnswer::Abort;
+        const FailureAnswer answer = failureAnswers.front();
+        failureAnswers.pop_front();
+        return answer;
+    }
     bool IsLocationTicked(int32_t location) override { return ticked[location]; }
-    void CreateShellLink(const std::string& target, const std::string& workingFolder,
+    bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                          const std::string& linkPath) override {
+        if (linksFail) return false;
         links.push_back({target, workingFolder, linkPath});
+        return true;
     }
     void NotifyFolderCreated(const std::string& created) override { notified.push_back(created); }
 };
@@ -56,6 +70,13 @@ std::vector<std::string> SplitLines(const std::string& text) {
     }
     if (start < text.size()) lines.push_back(text.substr(start) + "<unterminated>");
     return lines;
+}
+
+// The reason line of the question about a failed file.
+std::string ReasonIn(const std::string& question) {
+    const size_t start = question.find(":\n");
+    const size_t end = question.find("\n\n", start);
+    return start == std::string::npos || end == std::string::npos ? "<none>" : question.substr(start + 2, end - start - 2);
 }
 
 class InstallationTest : public ScratchFolder {
@@ -192,97 +213,171 @@ TEST_F(InstallationTest, AListWithoutTerminatorEndsAtTheEndOfTheFile) {
 TEST_F(InstallationTest, DamagedDataNeverReplacesAGoodFile) {
     ZipItem damaged = FileItem("a.txt", "new contents");
     damaged.centralCrc = damaged.localCrc = 0xBAD;
-    Load({damaged}, {{"fileinfo.txt", "a.txt|%install path%\r\n////\r\n"}});
+    Load({damaged, FileItem("b.txt", "b")},
+         {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\n////\r\n"},
+          {"uninstall.txt", "%install path%\\u.exe"}});
     ASSERT_TRUE(platform::CreateFolder(target.c_str()));
     ASSERT_TRUE(WriteBytes(target + "/a.txt", ToBytes("good old contents")));
     view.answers = {OverwriteAnswer::Yes};
+    view.failureAnswers = {FailureAnswer::Retry, FailureAnswer::Ignore};
     EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
     EXPECT_EQ("good old contents", Installed("a.txt"));
     EXPECT_FALSE(platform::PathExists((target + "/a.txt.kxpart").c_str()));
+    ASSERT_EQ(2u, view.failures.size());  // asked again after Retry
+    EXPECT_EQ("The file " + target + "\\a.txt could not be installed:\nThe installer's copy of this file is damaged.\n\n"
+              "Click Retry to try again, Ignore to skip this file, or Abort to stop the installation.",
+              view.failures[0]);
+    EXPECT_EQ((std::vector<std::string>{target + "\\a.txt"}), state.missingItems);
+    EXPECT_EQ((std::vector<int32_t>{1, 2}), view.positions);  // the skipped file still counts
+    const std::vector<std::string> list = UninstallList();
+    ASSERT_EQ(5u, list.size());
+    EXPECT_EQ(target + "\\b.txt", list[1]);  // a.txt is not listed
 }
 
-TEST_F(InstallationTest, ShortcutsFollowTheTickedBoxes) {
-    Load({FileItem("app.txt", "app")},
-         {{"macros.txt", kMacros},
-          {"fileinfo.txt", "app.txt|%install path%\r\n////\r\n"},
-          {"shortcuts.txt", "%name%\r\nReadme\r\n%install path%\\app.txt\r\n1\r\nignored group\r\nApp\r\n%install path%\\app.txt\r\n0\r\n"
-                            "q\r\nQuick\r\nnoslash\r\n2\r\n\r\nNever\r\nx\r\n7\r\n////\r\n////\r\n////\r\n////\r\n"},
-          {"uninstall.txt", "%install path%\\app.txt"}});
-    view.ticked[2] = false;
+TEST_F(InstallationTest, AFileThatCannotBeReplacedIsAskedAboutAndRetried) {
+    Load({FileItem("a.txt", "new a"), FileItem("b.txt", "new b")},
+         {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\n////\r\n"},
+          {"uninstall.txt", "%install path%\\a.txt"}});
+    ASSERT_TRUE(platform::CreateFolder(target.c_str()));
+    const std::string old = target + "/a.txt";
+    ASSERT_TRUE(WriteBytes(old, ToBytes("old a")));
+    ASSERT_TRUE(platform::WriteAttributes(old.c_str(), platform::kAttributeReadOnly));
+    view.answers = {OverwriteAnswer::Yes};
+    view.failureAnswers = {FailureAnswer::Retry, FailureAnswer::Retry};
+    // Between the questions the user clears the attribute, as they would
+    // close the program holding the file.
+    view.beforeFailureAnswer = [&] {
+        EXPECT_EQ("old a", Installed("a.txt"));
+        EXPECT_FALSE(platform::PathExists((old + ".kxpart").c_str()));
+        if (view.failures.size() == 2) platform::WriteAttributes(old.c_str(), platform::kAttributeNormal);
+    };
     EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
-    const std::string programs = platform::GetSpecialFolderPath(platform::kFolderPrograms);
-    const std::string desktop = platform::GetSpecialFolderPath(platform::kFolderDesktopDirectory);
-    ASSERT_EQ(2u, view.links.size());
-    EXPECT_EQ(programs + "\\Sample App\\Readme.lnk", view.links[0].path);
-    EXPECT_EQ(target + "\\app.txt", view.links[0].target);
-    EXPECT_EQ(target + "\\", view.links[0].workingFolder);
-    EXPECT_EQ(desktop + "\\App.lnk", view.links[1].path);
-    EXPECT_TRUE(platform::PathExists((programs + "\\Sample App").c_str()));
-    EXPECT_EQ((std::vector<std::string>{programs + "\\Sample App"}), view.notified);
-    const std::vector<std::string> expected = {"Sample App",
-                                               target + "\\app.txt",
-                                               programs + "\\Sample App",
-                                               programs + "\\Sample App\\Readme.lnk",
-                                               "",
-                                               desktop + "\\App.lnk",
-                                               target + "\\uninstall.ini",
-                                               target + "\\",
-                                               "||||"};
-    EXPECT_EQ(expected, UninstallList());
-    EXPECT_EQ((std::array<bool, 3>{true, true, true}), state.shortcutLocationUsed);
-    platform::RemoveFolder((programs + "\\Sample App").c_str());
+    ASSERT_EQ(2u, view.failures.size());
+    EXPECT_EQ(0u, view.failures[0].find("The file " + target + "\\a.txt could not be installed:\n"));
+    EXPECT_NE("", ReasonIn(view.failures[0]));
+    EXPECT_EQ(std::string::npos, view.failures[0].find("damaged"));
+    EXPECT_EQ("new a", Installed("a.txt"));
+    EXPECT_TRUE(state.missingItems.empty());
+    const std::vector<std::string> list = UninstallList();
+    EXPECT_EQ(target + "\\a.txt", list.at(1));
+    EXPECT_EQ(target + "\\b.txt", list.at(2));
 }
 
-TEST_F(InstallationTest, QuickLaunchShortcutsIgnoreTheirGroupAndTargetsWithoutFolderWorkNowhere) {
-    Load({}, {{"shortcuts.txt", "group\r\nQuick\r\nnoslash\r\n2\r\n////\r\n////\r\n////\r\n////\r\n"}});
-    EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
-    ASSERT_EQ(1u, view.links.size());
-    EXPECT_EQ(platform::GetSpecialFolderPath(platform::kFolderAppData) +
-                  "\\Microsoft\\Internet Explorer\\Quick Launch\\Quick.lnk",
-              view.links[0].path);
-    EXPECT_EQ("", view.links[0].workingFolder);
+TEST_F(InstallationTest, AbortStopsWithWhatWasPlaced) {
+    Load({FileItem("a.txt", "a"), FileItem("b.txt", "b"), FileItem("c.txt", "c")},
+         {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\nc.txt|%install path%\r\n////\r\n"},
+          {"uninstall.txt", "%install path%\\a.txt"}});
+    ASSERT_TRUE(platform::CreateFolder(target.c_str()));
+    // A folder where the file should go cannot be replaced by it.
+    ASSERT_TRUE(platform::CreateFolder((target + "/b.txt").c_str()));
+    view.answers = {OverwriteAnswer::Yes};
+    EXPECT_EQ(InstallOutcome::Stopped, RunInstallation(state, view));
+    EXPECT_EQ(1u, view.failures.size());
+    EXPECT_EQ("a", Installed("a.txt"));
+    EXPECT_FALSE(platform::PathExists((target + "/c.txt").c_str()));
+    EXPECT_FALSE(platform::PathExists((target + "/b.txt.kxpart").c_str()));
+    EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), UninstallList());  // no closing lines
 }
 
-TEST_F(InstallationTest, TheUninstallerIsRegisteredUnderTheProductName) {
-    Load({FileItem("u.exe", "uninstaller")},
-         {{"macros.txt", kMacros}, {"fileinfo.txt", "u.exe|%install path%\\bin\r\n////\r\n"},
-          {"uninstall.txt", "%install path%\\bin\\u.exe"}});
+TEST_F(InstallationTest, AFolderThatCannotBeCreatedIsReportedAndLongNamesStillFit) {
+    // 259 characters: the longest line, and a partial name beside it would not fit.
+    const std::string name = "a-long-name.txt";
+    const std::string deep = Folder() + std::string(259 - Folder().size() - name.size() - 1, 'd');
+    Load({FileItem("a.txt", "a"), FileItem(name, "long")},
+         {{"fileinfo.txt", "a.txt|" + Folder() + "blocker\\sub\r\n" + name + "|" + deep + "\r\n////\r\n"}});
+    ASSERT_TRUE(WriteBytes(Folder() + "blocker", ToBytes("a file, not a folder")));
+    view.failureAnswers = {FailureAnswer::Ignore};
     EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    ASSERT_EQ(1u, view.failures.size());
+    EXPECT_NE("", ReasonIn(view.failures[0]));
+    EXPECT_EQ(std::string::npos, view.failures[0].find("damaged")) << view.failures[0];
+    EXPECT_EQ((std::vector<std::string>{Folder() + "blocker\\sub\\a.txt"}), state.missingItems);
+    EXPECT_EQ("long", ReadText(deep + "/" + name));
+    std::vector<platform::FolderEntry> left;
+    ASSERT_TRUE(platform::ListFolder(deep.c_str(), &left));
+    EXPECT_EQ(1u, left.size());  // no partial file beside it
+}
+
+// The registry of a standard user: writes under HKEY_LOCAL_MACHINE are
+// refused, the rest reach the system's registry. In place while it lives.
+class RefusingRegistry : public platform::RegistryWriter {
+public:
+    bool refuseCurrentUser = false;
+    std::vector<platform::RegistryRoot> refused;
+
+    RefusingRegistry() { platform::SetRegistryWriter(this); }
+    ~RefusingRegistry() override { platform::SetRegistryWriter(nullptr); }
+
+    bool WriteString(platform::RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                     const std::string& value) override {
+        return Allowed(root) && platform::SystemRegistryWriter().WriteString(root, subKey, valueName, value);
+    }
+    bool WriteDword(platform::RegistryRoot root, const std::string& subKey, const std::string& valueName,
+                    uint32_t value) override {
+        return Allowed(root) && platform::SystemRegistryWriter().WriteDword(root, subKey, valueName, value);
+    }
+
+private:
+    bool Allowed(platform::RegistryRoot root) {
+        const bool allowed = root != platform::RegistryRoot::LocalMachine &&
+                             !(refuseCurrentUser && root == platform::RegistryRoot::CurrentUser);
+        if (!allowed) refused.push_back(root);
+        return allowed;
+    }
+};
+
+TEST_F(InstallationTest, WithoutRightsForAllUsersTheEntryIsWrittenForTheCurrentUser) {
+    const std::vector<ZipItem> payload = {FileItem("u.exe", "uninstaller")};
+    const std::vector<std::pair<std::string, std::string>> control = {
+        {"macros.txt", kMacros}, {"fileinfo.txt", "u.exe|%install path%\r\n////\r\n"},
+        {"uninstall.txt", "%install path%\\u.exe"}};
     const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
-    const auto root = platform::RegistryRoot::LocalMachine;
-    std::string value;
-    ASSERT_TRUE(platform::ReadRegistryString(root, key, "DisplayName", &value));
-    EXPECT_EQ("Sample App (remove only)", value);
-    ASSERT_TRUE(platform::ReadRegistryString(root, key, "UninstallString", &value));
-    EXPECT_EQ("\"" + target + "\\bin\\u.exe\"", value);
-    uint32_t flag = 0;
-    ASSERT_TRUE(platform::ReadRegistryDword(root, key, "NoModify", &flag));
-    EXPECT_EQ(1u, flag);
-    ASSERT_TRUE(platform::ReadRegistryDword(root, key, "NoRepair", &flag));
-    EXPECT_EQ(1u, flag);
-    // The copy beside the uninstaller ends before the closing lines.
-    const std::vector<std::string> copy = SplitLines(ReadText(target + "/bin/uninstall.ini"));
-    EXPECT_EQ((std::vector<std::string>{"Sample App", target + "\\bin\\u.exe"}), copy);
-    EXPECT_EQ(target + "\\bin\\uninstall.ini", UninstallList()[2]);
-    platform::DeleteRegistryKey(root, key);
+    platform::DeleteRegistryKey(platform::RegistryRoot::LocalMachine, key);  // left by another test
+    {
+        Load(payload, control);
+        RefusingRegistry registry;
+        EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+        EXPECT_TRUE(state.missingItems.empty());
+        std::string value;
+        EXPECT_FALSE(platform::ReadRegistryString(platform::RegistryRoot::LocalMachine, key, "DisplayName", &value));
+        const auto user = platform::RegistryRoot::CurrentUser;
+        ASSERT_TRUE(platform::ReadRegistryString(user, key, "DisplayName", &value));
+        EXPECT_EQ("Sample App (remove only)", value);
+        ASSERT_TRUE(platform::ReadRegistryString(user, key, "UninstallString", &value));
+        EXPECT_EQ("\"" + target + "\\u.exe\"", value);
+        uint32_t flag = 0;
+        EXPECT_TRUE(platform::ReadRegistryDword(user, key, "NoModify", &flag) && flag == 1);
+        EXPECT_TRUE(platform::ReadRegistryDword(user, key, "NoRepair", &flag) && flag == 1);
+        EXPECT_TRUE(platform::DeleteRegistryKey(user, key));
+    }
+    {
+        InstallerState other;
+        state.payloadItemCount = 0;
+        Load(payload, control);
+        other.payloadItemCount = state.payloadItemCount;
+        other.macroTable = state.macroTable;
+        RefusingRegistry registry;
+        registry.refuseCurrentUser = true;
+        view.answers = {OverwriteAnswer::Yes};
+        EXPECT_EQ(InstallOutcome::Finished, RunInstallation(other, view));
+        EXPECT_EQ((std::vector<std::string>{"the entry in the list of installed programs"}), other.missingItems);
+        EXPECT_EQ(platform::RegistryRoot::CurrentUser, registry.refused.back());
+    }
 }
 
-TEST_F(InstallationTest, WithoutUninstallerOrProductNothingIsRegistered) {
-    Load({FileItem("a.txt", "a")}, {{"fileinfo.txt", "a.txt|%install path%\r\n////\r\n"}});
+TEST_F(InstallationTest, AShortcutThatCannotBeSavedIsNamedAndNotListed) {
+    Load({}, {{"macros.txt", kMacros},
+              {"shortcuts.txt", "%name%\r\nReadme\r\nC:\\app.txt\r\n1\r\n////\r\n////\r\n////\r\n////\r\n"},
+              {"uninstall.txt", "%install path%\\u.exe"}});
+    view.linksFail = true;
     EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
-    EXPECT_FALSE(platform::PathExists((target + "/uninstall.ini").c_str()));
-
-    // An uninstaller but no product name: the list is complete, the
-    // Uninstall key itself gets no values.
-    InstallerState other;
-    Load({FileItem("a.txt", "a")}, {{"uninstall.txt", "%install path%\\a.txt"}});
-    other.payloadItemCount = state.payloadItemCount;
-    EXPECT_EQ(InstallOutcome::Finished, RunInstallation(other, view));
-    std::string value;
-    EXPECT_FALSE(platform::ReadRegistryString(platform::RegistryRoot::LocalMachine,
-                                              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
-                                              "DisplayName", &value));
-    EXPECT_EQ("||||", UninstallList().back());
+    const std::string group = platform::GetSpecialFolderPath(platform::kFolderPrograms) + "\\Sample App";
+    EXPECT_EQ((std::vector<std::string>{"the shortcut " + group + "\\Readme.lnk"}), state.missingItems);
+    const std::vector<std::string> list = UninstallList();
+    EXPECT_EQ((std::vector<std::string>{"Sample App", group, target + "\\uninstall.ini", target + "\\", "||||"}), list);
+    platform::RemoveFolder(group.c_str());
+    platform::DeleteRegistryKey(platform::RegistryRoot::LocalMachine,
+                                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App");
 }
 
 TEST(InstallingStatus, LongDestinationsKeepTheirFileNameWithin259Characters) {

@@ -155,6 +155,31 @@ TEST_F(PageControllerTest, TheFinishedPageIsSetUpOnceEvenInsideTheProgressWindow
     EXPECT_EQ(1, view.reveals);
 }
 
+TEST_F(PageControllerTest, TheFinishedPageNamesWhatWasNotInstalled) {
+    state.missingItems = {"C:\\App\\a.dll", "the shortcut C:\\Menu\\App.lnk"};
+    view.duringInstallation = [this] { OnInstallationFinished(state, view); };
+    Open();
+    for (int i = 0; i < 5; ++i) Next();
+    EXPECT_EQ("Installation finished, but these items were not installed:\nC:\\App\\a.dll\n"
+              "the shortcut C:\\Menu\\App.lnk\n\nClick done to exit.",
+              view.text[IDC_SUMMARY]);
+    EXPECT_EQ(3, FinishedExitCode(state));
+    state.missingItems.clear();
+    EXPECT_EQ(0, FinishedExitCode(state));
+}
+
+TEST(FinishedText, ShowsFiveItemsAndCountsTheRest) {
+    EXPECT_EQ("Installation finished!\n\nClick done to exit.", FinishedText({}));
+    const std::vector<std::string> five = {"1", "2", "3", "4", "5"};
+    EXPECT_EQ("Installation finished, but these items were not installed:\n1\n2\n3\n4\n5\n\nClick done to exit.",
+              FinishedText(five));
+    std::vector<std::string> seven = five;
+    seven.insert(seven.end(), {"6", "7"});
+    EXPECT_EQ("Installation finished, but these items were not installed:\n1\n2\n3\n4\n5\nand 2 more\n\n"
+              "Click done to exit.",
+              FinishedText(seven));
+}
+
 TEST_F(PageControllerTest, WithoutTextsTheWizardOpensOnTheFolderPageAndExitEndsIt) {
     state.welcomeText.clear();
     state.licenseText.clear();
