@@ -73,9 +73,13 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i value, __m128
 __attribute__((target("pclmul,sse2"))) __m128i ReduceLanes(const __m128i* lane, int count);
 __attribute__((target("pclmul,sse2"))) uint32_t ReduceTo32(__m128i x);
 
+// The folding functions keep vectors on their stack, which a 32-bit Windows
+// thread does not keep 16-byte aligned: they align their own frames.
+#define KX_OWN_ALIGNED_FRAME __attribute__((force_align_arg_pointer))
+
 // The raw (not inverted) CRC state over size bytes, size a multiple of the
 // block of eight 16-byte lanes.
-__attribute__((target("pclmul,sse2"))) uint32_t FoldedCrc32(uint32_t state, const unsigned char* data, size_t size) {
+KX_OWN_ALIGNED_FRAME __attribute__((target("pclmul,sse2"))) uint32_t FoldedCrc32(uint32_t state, const unsigned char* data, size_t size) {
     const __m128i* in = reinterpret_cast<const __m128i*>(data);
     __m128i lane[kLanes];
     for (int i = 0; i < kLanes; ++i) lane[i] = _mm_loadu_si128(in + i);
@@ -95,7 +99,7 @@ __attribute__((target("avx512f,vpclmulqdq"))) inline __m512i FoldWide(__m512i va
 }
 
 // The same with four 512-bit accumulators, size a multiple of 256 bytes.
-__attribute__((target("avx512f,vpclmulqdq,pclmul"))) uint32_t WideFoldedCrc32(uint32_t state,
+KX_OWN_ALIGNED_FRAME __attribute__((target("avx512f,vpclmulqdq,pclmul"))) uint32_t WideFoldedCrc32(uint32_t state,
                                                                                const unsigned char* data,
                                                                                size_t size) {
     __m512i acc[4];

@@ -194,7 +194,8 @@ HWND Installer::WaitForDialog(DialogKind kind, DWORD timeoutMs, DWORD pollMs) co
 DialogKind KindOf(HWND dialog) {
     if (HasControl(dialog, kFolderFieldId)) return DialogKind::kWizard;
     if (HasControl(dialog, kMessageTextId) &&
-        (HasControl(dialog, IDOK) || HasControl(dialog, IDYES) || HasControl(dialog, IDNO))) {
+        (HasControl(dialog, IDOK) || HasControl(dialog, IDYES) || HasControl(dialog, IDNO) ||
+         HasControl(dialog, IDRETRY))) {
         return DialogKind::kMessageBox;
     }
     if (HasControl(dialog, kStatusId) && HasControl(dialog, kProgressCancelId)) return DialogKind::kProgress;

@@ -21,7 +21,7 @@ enum class DialogKind {
     kExtraction,  // progress bar 1022 and Cancel 1000
     kWizard,      // folder field 1007
     kProgress,    // separate progress window: status 1020 and Cancel 1002
-    kMessageBox,  // message text 0xFFFF and an OK, Yes or No button
+    kMessageBox,  // message text 0xFFFF and an OK, Yes, No or Retry button
     kOther,
 };
 

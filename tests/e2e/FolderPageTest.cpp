@@ -3,6 +3,7 @@
 // a warning that leaves the user on that page.
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "InstallerFixture.h"
 
@@ -119,6 +120,21 @@ TEST_F(FolderPageTest, FolderIsCheckedAgainWhenGoingBackFromSummary) {
     EXPECT_TRUE(ShowsPage(wizard, page::kFolder));
     EXPECT_TRUE(ControlVisible(wizard, ctl::kFolder));
     EXPECT_FALSE(ControlVisible(wizard, ctl::kStartMenu));
+}
+
+// L: is a read-only drive with room to spare (run_e2e.sh mounts it): only
+// the write check can refuse it, and it leaves nothing there.
+TEST_F(FolderPageTest, AFolderOnAReadOnlyDriveIsRefusedByTheWriteCheck) {
+    const char* drive = std::getenv("KX_E2E_READONLY_DRIVE");
+    if (drive == nullptr) GTEST_SKIP() << "no read-only drive: run_e2e.sh mounts one only when run as root (as CI is)";
+    HWND wizard = OpenFolderPage();
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_GT(FreeMegabytes(std::string(drive) + "\\"), pkg::kNeededMegabytes);
+    const std::string folder = std::string(drive) + "\\E2E Product";
+    ExpectRefused(wizard, folder,
+                  "You can't write to the folder " + folder +
+                      ".\nChoose another folder, or start the installer as an administrator.");
+    EXPECT_FALSE(PathExists(folder));
 }
 
 }  // namespace

@@ -81,10 +81,10 @@ std::string InstallerTest::OpenDialogs() const {
     return shown;
 }
 
-testing::AssertionResult InstallerTest::EndsCleanly() {
+testing::AssertionResult InstallerTest::EndsCleanly(DWORD expectedExitCode) {
     DWORD exitCode = 0;
     if (!installer.WaitForExit(&exitCode)) return testing::AssertionFailure() << "installer still running, " << OpenDialogs();
-    if (exitCode != 0) return testing::AssertionFailure() << "exit code " << exitCode;
+    if (exitCode != expectedExitCode) return testing::AssertionFailure() << "exit code " << exitCode;
     if (PathExists(WorkspacePath())) return testing::AssertionFailure() << "workspace left: " << WorkspacePath();
     return testing::AssertionSuccess();
 }

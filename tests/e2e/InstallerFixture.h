@@ -77,8 +77,8 @@ protected:
     testing::AssertionResult WalkToSummary(HWND wizard);
     // Waits for a message box; null when none comes.
     HWND WaitForMessageBox();
-    // The process ended with exit code 0 and its workspace is gone.
-    testing::AssertionResult EndsCleanly();
+    // The process ended with this exit code and its workspace is gone.
+    testing::AssertionResult EndsCleanly(DWORD expectedExitCode = 0);
     // The installer's visible dialogs with their captions, for failure messages.
     std::string OpenDialogs() const;
     // A folder for the payload inside the test run's temporary folder.

@@ -13,7 +13,16 @@ tests=$3
 shift 3
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+mounts=""
+drives=""
+# Every way out unmounts what was mounted and removes the drives made for it.
+cleanup() {
+    for drive in $drives; do rm -f "$drive"; done
+    for mount in $mounts; do umount "$mount" || umount -l "$mount"; done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 mkdir "$scratch/src" "$scratch/packages" "$scratch/temp"
 
 # package NAME [LAYER]: the base package, with a layer's files laid over it.
@@ -65,6 +74,11 @@ package cancel cancel && ln "$scratch/src/big/data/noise.bin" "$scratch/src/canc
 package end-of-install end-of-install
 package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
 cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
+# data\marked.bin: noise with a marker in its middle, which stays readable
+# in the package (noise is stored as it is), so one byte of it can be damaged.
+package damaged-item damaged-item
+marker=KX-DAMAGE-MARKER
+{ head -c 16384 /dev/urandom; printf '%s' "$marker"; head -c 16384 /dev/urandom; } >"$scratch/src/damaged-item/data/marked.bin"
 # The damaged installers are made from this one: 2 MiB of noise put most of
 # its bytes into the package, so cutting it in half leaves a stub that runs.
 package intact && head -c 2097152 /dev/urandom >"$scratch/src/intact/data/noise.bin"
@@ -129,6 +143,23 @@ done
 cp "$stub" "$p/damaged-stub-alone.exe"
 signed_size=$(size_of "$p/sample-app-signed.exe")
 head -c $((signed_size - 100)) "$p/sample-app-signed.exe" >"$p/damaged-signed-cut.exe"
+# A package without integrity record whose item data\marked.bin is damaged:
+# only the item's own CRC-32 can tell. The record is the end record's
+# comment, its last 16 bytes; the comment length goes to 0.
+good=$p/damaged-item.exe
+good_size=$(size_of "$good")
+archive_length=$(tail -c 8 "$good" | od -An -t u8 | tr -d ' ')
+at=$(grep -obUa "$marker" "$good" | cut -d: -f1)
+if [ "$(printf '%s\n' "$at" | wc -l)" -ne 1 ] || [ -z "$at" ]; then
+    echo "run_e2e.sh: the marker of damaged-item.exe is not in it once" >&2
+    exit 1
+fi
+{ head -c $((good_size - 8 - 16)) "$good"; le64 $((archive_length - 16)); } >"$p/item-damaged.exe"
+put_byte "$p/item-damaged.exe" $((good_size - 8 - 16 - 2)) 0
+put_byte "$p/item-damaged.exe" $((good_size - 8 - 16 - 1)) 0
+put_byte "$p/item-damaged.exe" "$at" $((255 - $(byte_at "$good" "$at")))
+rm "$good"
+
 for damaged in "$p"/damaged-*.exe; do
     if "$kxpack" verify "$damaged" >/dev/null; then
         echo "run_e2e.sh: $damaged was meant to be damaged" >&2
@@ -145,6 +176,25 @@ KX_E2E_SOURCES=$(winpath "$scratch/src")
 # Shortcuts the tests create must not turn into menu entries of the Linux desktop.
 KX_DLLOVERRIDES=winemenubuilder.exe=d
 export KX_E2E_PACKAGES KX_E2E_TEMP KX_E2E_SOURCES KX_DLLOVERRIDES
+
+# Two small drives for the tests that need them: K: fills up, L: is
+# read-only. Mounting needs root (as in CI); elsewhere those tests skip.
+if [ "$(id -u)" -eq 0 ]; then
+    prefix=$("$root/tools/wine-run" --prefix)
+    mkdir "$scratch/full" "$scratch/readonly"
+    if mount -t tmpfs -o size=8m kx-e2e-full "$scratch/full"; then
+        mounts="$scratch/full"
+        if mount -t tmpfs -o ro,size=8m kx-e2e-readonly "$scratch/readonly"; then
+            mounts="$mounts $scratch/readonly"
+            ln -sfn "$scratch/full" "$prefix/dosdevices/k:"
+            ln -sfn "$scratch/readonly" "$prefix/dosdevices/l:"
+            drives="$prefix/dosdevices/k: $prefix/dosdevices/l:"
+            KX_E2E_FULL_DRIVE=K:
+            KX_E2E_READONLY_DRIVE=L:
+            export KX_E2E_FULL_DRIVE KX_E2E_READONLY_DRIVE
+        fi
+    fi
+fi
 
 status=0
 KX_DISPLAY=1 "$root/tools/wine-run" "$tests" "$@" || status=$?
