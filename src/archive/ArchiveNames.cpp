@@ -4,6 +4,12 @@
 
 #include "archive/ArchiveReader.h"
 
+#include <zlib.h>
+
+#include "archive/PackageFormat.h"
+#include "control/TextEncoding.h"
+#include "platform/Platform.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -70,4 +76,54 @@ bool IsSafeRelativeName(const char* name) {
         if (c < 0x20 || std::strchr(":<>\"|?*", c) != nullptr) return false;
         component += static_cast<char>(c);
     }
+}
+
+namespace {
+
+constexpr uint16_t kFlagUtf8Name = 0x800;
+constexpr uint16_t kUnicodePathId = 0x7075;
+
+// The UTF-8 name of the first Unicode path field, when its CRC-32 is the
+// stored name's; empty otherwise.
+std::string UnicodePathField(const char* stored, size_t length, const unsigned char* extra, size_t extraLength) {
+    for (size_t offset = 0; offset + 4 <= extraLength;) {
+        const uint16_t id = package::ReadLe16(extra + offset);
+        const size_t size = package::ReadLe16(extra + offset + 2);
+        const size_t data = offset + 4;
+        if (data + size > extraLength) break;
+        if (id == kUnicodePathId && size > 5 && extra[data] == 1) {
+            const uint32_t nameCrc = package::ReadLe32(extra + data + 1);
+            const uLong storedCrc =
+                crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(stored), static_cast<uInt>(length));
+            if (nameCrc != storedCrc) return std::string();
+            return std::string(reinterpret_cast<const char*>(extra + data + 5), size - 5);
+        }
+        offset = data + size;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+bool DecodeArchiveName(const char* stored, size_t length, uint16_t flags, const unsigned char* extra,
+                       size_t extraLength, char* name) {
+    const std::string raw(stored, length);
+    std::string decoded;
+    if (flags & kFlagUtf8Name) {
+        decoded = raw;
+    } else {
+        decoded = UnicodePathField(stored, length, extra, extraLength);
+        if (decoded.empty()) {
+            Utf8Checker checker;
+            checker.Feed(raw.data(), raw.size());
+            decoded = checker.SawNonAscii() ? platform::AnsiToUtf8(raw) : raw;
+        }
+    }
+    if (!IsValidUtf8(decoded) || decoded.size() >= static_cast<size_t>(kArchiveNameCapacity) ||
+        CountUtf8Characters(decoded) > static_cast<size_t>(kArchiveNameCharacters) ||
+        decoded.find('\0') != std::string::npos) {
+        return false;
+    }
+    std::memcpy(name, decoded.c_str(), decoded.size() + 1);
+    return true;
 }

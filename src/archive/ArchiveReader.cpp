@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/PackageFormat.h"
+#include "control/TextEncoding.h"
 #include "platform/Platform.h"
 
 using package::ReadLe16;
@@ -21,12 +22,13 @@ constexpr uint32_t kDeadKind = 0xdeadbeef;
 constexpr uint32_t kBufferSize = 16384;
 constexpr uint32_t kEndSearchWindow = 65535;
 constexpr uint32_t kEndSearchBlock = 1028;
-constexpr int kPathCapacity = 260;
+constexpr size_t kPathCapacity = platform::kPathByteCapacity;
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr uint16_t kFlagEncrypted = 0x1;
 constexpr uint16_t kFlagDataDescriptor = 0x8;
+constexpr uint16_t kFlagUtf8Name = 0x800;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600LL;
@@ -154,6 +156,10 @@ bool ReadCurrentHeader(ArchiveReaderState* state) {
     const int64_t namePosition = state->currentPosition + state->bytesBefore + package::kCentralHeaderSize;
     if (!ReadExactly(state, namePosition, state->currentName, h.nameLength)) return false;
     state->currentName[h.nameLength] = '\0';
+    // 259 characters at most: UTF-8 ones when the flag says so, else bytes.
+    const bool utf8 = (h.flags & kFlagUtf8Name) != 0;
+    const size_t characters = utf8 ? CountUtf8Characters(state->currentName) : h.nameLength;
+    if (characters > static_cast<size_t>(kArchiveNameCharacters)) return false;
     state->currentValid = true;
     if (state->currentNumber == state->entryPositions.size()) state->entryPositions.push_back(state->currentPosition);
     return true;
@@ -295,7 +301,9 @@ ArchiveResult DescribeItem(ArchiveReaderState* state, int32_t index, ArchiveEntr
 
     const CentralHeader& h = state->current;
     entry->index = index;
-    std::memcpy(entry->name, state->currentName, sizeof entry->name);
+    if (!DecodeArchiveName(state->currentName, h.nameLength, h.flags, extra.data(), extra.size(), entry->name)) {
+        return ArchiveResult::Corrupt;
+    }
     SanitiseArchiveName(entry->name);
     entry->attributes = AttributesFromHeader(h);
     if (!state->lastDosValid || state->lastDosDateTime != h.dosDateTime) {

@@ -7,6 +7,7 @@
 //   OpenArchive; GetArchiveItem(-1) for the count; for each index upward
 //   GetArchiveItem, then ExtractArchiveItem for the items wanted; CloseArchive.
 
+#include <cstddef>
 #include <cstdint>
 
 enum class ArchiveResult : uint32_t {
@@ -24,7 +25,9 @@ enum class ArchiveResult : uint32_t {
     InflateFailed = 0x5000000, // decompression failed, or the data ended early
 };
 
-constexpr int kArchiveNameCapacity = 260;
+// Names are held in UTF-8: 259 characters of up to four bytes, and the NUL.
+constexpr int kArchiveNameCharacters = 259;
+constexpr int kArchiveNameCapacity = kArchiveNameCharacters * 4 + 1;
 
 struct ArchiveEntry {
     int32_t index = 0;                    // item number; for -1, the item count
@@ -59,6 +62,14 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
 
 // Releases the handle; it is invalid afterwards.
 ArchiveResult CloseArchive(ArchiveHandle handle);
+
+// The stored name as UTF-8: as it is when the entry's flag bit 11 says so;
+// else from an Info-ZIP Unicode path field (0x7075) of the extra field whose
+// CRC-32 matches the stored name; else from the ANSI code page. False when
+// the name is not valid UTF-8 where it claims to be, or does not fit
+// kArchiveNameCapacity.
+bool DecodeArchiveName(const char* stored, size_t length, uint16_t flags, const unsigned char* extra,
+                       size_t extraLength, char* name);
 
 // Applies the stored-name rules: drops a drive prefix, a leading separator and
 // everything up to a "\..\", "\../", "/../" or "/..\", until none applies.

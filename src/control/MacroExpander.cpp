@@ -69,10 +69,12 @@ bool Replace(std::string& text, size_t* position, size_t length, const std::stri
     return true;
 }
 
+// Always UTF-8 with the mark: the expanded copy is read by the installer
+// alone, and an install folder may hold characters of any language.
 bool WriteText(const std::string& path, const std::string& text) {
     std::FILE* file = platform::OpenStream(path.c_str(), "wb");
     if (file == nullptr) return false;
-    bool ok = true;
+    bool ok = std::fwrite(kUtf8Mark, 1, kUtf8MarkLength, file) == kUtf8MarkLength;
     for (char c : text) {
         if (c == '\n') ok = ok && std::fputc('\r', file) != EOF;
         ok = ok && std::fputc(c, file) != EOF;
@@ -122,8 +124,7 @@ std::string ExpandMacros(const MacroTable& table, const std::string& input, cons
 void ExpandMacrosInFile(const MacroTable& table, const std::string& path, const std::string& installPath) {
     int64_t size = 0;
     if (!QueryFileStatus(path, &size) || size >= kExpansionCapacity) return;
-    std::string text(static_cast<size_t>(kExpansionCapacity), '\0');
-    ReadWholeFile(path, &text[0], kExpansionCapacity);
-    text.resize(std::strlen(text.c_str()));  // the content ends at the first NUL
+    // In UTF-8 an ANSI byte may take three.
+    const std::string text = ReadWholeText(path, kExpansionCapacity * 3 + 1);
     (void)WriteText(path, ExpandMacros(table, text, installPath));  // a failed write leaves the text unexpanded
 }

@@ -9,6 +9,7 @@
 #include "archive/PackageFormat.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
+#include "control/TextEncoding.h"
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
 #include "state/Workspace.h"
@@ -16,7 +17,8 @@
 namespace {
 
 constexpr uint32_t kCancelPollMilliseconds = 100;
-constexpr size_t kPathCapacity = 260;
+constexpr size_t kPathCapacity = platform::kPathByteCapacity;
+constexpr size_t kStatusCapacity = 260;  // the status line: 259 characters
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kPartialSuffix[] = ".kxpart";
 
@@ -74,12 +76,7 @@ bool IsDamagedItem(ArchiveResult result) {
            result != ArchiveResult::WriteFailed;
 }
 
-// Beside the destination; a short name in the same folder where the long
-// one would not fit.
-std::string PartialPathFor(const std::string& destination) {
-    const std::string beside = destination + kPartialSuffix;
-    return beside.size() < kPathCapacity ? beside : FolderOf(destination) + "~" + kPartialSuffix;
-}
+std::string PartialPathFor(const std::string& destination) { return destination + kPartialSuffix; }
 
 void RemovePartial(const std::string& partial) {
     if (!platform::PathExists(partial.c_str())) return;
@@ -298,13 +295,12 @@ std::string PlacementFailureText(const std::string& destination, const std::stri
 std::string InstallingStatus(const std::string& destination) {
     const std::string head = "Installing\n";
     const std::string tail = "...";
-    const size_t room = kPathCapacity - 1 - head.size() - tail.size();
-    if (destination.size() <= room) return head + destination + tail;
+    const size_t room = kStatusCapacity - 1 - head.size() - tail.size();
+    if (CountUtf8Characters(destination) <= room) return head + destination + tail;
     const std::string ellipsis = "...";
     const size_t keep = room - ellipsis.size();
     const size_t front = keep / 3;
-    return head + destination.substr(0, front) + ellipsis + destination.substr(destination.size() - (keep - front)) +
-           tail;
+    return head + FirstCharacters(destination, front) + ellipsis + LastCharacters(destination, keep - front) + tail;
 }
 
 std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view) {

@@ -2,7 +2,8 @@
 // The few operating-system services the portable code needs. One
 // implementation per system is chosen at link time: PlatformWin32.cpp for the
 // stub and the Windows tests, PlatformPosix.cpp for the host tools and tests.
-// Paths are narrow strings; "/" and "\" both separate folders on every system.
+// Paths and texts are UTF-8 strings; "/" and "\" both separate folders on
+// every system.
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,10 @@ constexpr uint32_t kAttributeArchive = 0x20;
 constexpr uint32_t kAttributeNormal = 0x80;
 constexpr uint32_t kAttributeReparsePoint = 0x400;
 constexpr uint32_t kNoAttributes = 0xFFFFFFFFu;
+
+// Paths are UTF-8. The longest one the system's calls take (32,767 UTF-16
+// units, given the extended-length prefix) fits this many bytes.
+constexpr size_t kPathByteCapacity = 32767 * 3;
 
 using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
@@ -68,6 +73,11 @@ uint32_t LastErrorCode();
 uint32_t PathTooLongErrorCode();
 // The system's own message for an error code, without a trailing line break.
 std::string ErrorMessage(uint32_t code);
+
+// Text in the system's ANSI code page as UTF-8, and back. Utf8ToAnsi is
+// false when a character has no place in that code page.
+std::string AnsiToUtf8(const std::string& ansi);
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
 
 bool PathExists(const char* path);
 // Copies a file over any file at destination.

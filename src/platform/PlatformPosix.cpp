@@ -117,6 +117,61 @@ uint32_t PathTooLongErrorCode() { return ENAMETOOLONG; }
 
 std::string ErrorMessage(uint32_t code) { return std::string(std::strerror(static_cast<int>(code))) + "."; }
 
+// The host stands in for a Western system: Windows-1252.
+namespace {
+
+// Its characters 0x80 to 0x9F; 0 where it has none. The rest is Latin-1.
+const uint16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+uint32_t Windows1252ToCodePoint(unsigned char c) {
+    if (c < 0x80 || c >= 0xA0) return c;
+    const uint32_t mapped = kWindows1252High[c - 0x80];
+    return mapped != 0 ? mapped : c;  // the five holes map to the C1 controls, as Windows does
+}
+
+void AppendUtf8(uint32_t point, std::string* out) {
+    if (point < 0x80) {
+        out->push_back(static_cast<char>(point));
+    } else if (point < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (point >> 6)));
+        out->push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xE0 | (point >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& ansi) {
+    std::string out;
+    for (char c : ansi) AppendUtf8(Windows1252ToCodePoint(static_cast<unsigned char>(c)), &out);
+    return out;
+}
+
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
+    ansi->clear();
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (i + length > utf8.size()) return false;
+        uint32_t point = length == 1 ? lead : lead & (0xFF >> (length + 1));
+        for (size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += length;
+        int found = -1;
+        for (int c = 0; c < 256 && found < 0; ++c) {
+            if (Windows1252ToCodePoint(static_cast<unsigned char>(c)) == point) found = c;
+        }
+        if (found < 0) return false;
+        ansi->push_back(static_cast<char>(found));
+    }
+    return true;
+}
+
 bool PathExists(const char* path) {
     struct stat info {};
     return ::stat(NativePath(path).c_str(), &info) == 0;

@@ -6,6 +6,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Win32Handles.h"
+#include "platform/WideText.h"
 
 namespace platform {
 namespace {
@@ -37,29 +38,31 @@ uint64_t FromFileTime(const FILETIME& time) {
 }  // namespace
 
 FileHandle OpenFileForReading(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
 FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     // Windows refuses this itself; an emulator running as a privileged user
     // may not, so the rule is kept here for every caller alike.
-    const DWORD existing = GetFileAttributesA(path);
+    const std::wstring widePath = WidePath(path);
+    const DWORD existing = GetFileAttributesW(widePath.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return kNoFile;
     }
-    // Only the bits CreateFileA accepts for a file; a folder bit has no place here.
+    // Only the bits CreateFileW accepts for a file; a folder bit has no place here.
     const DWORD flags = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags ? flags : FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              flags ? flags : FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
 FileHandle CreateNewFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
@@ -107,10 +110,10 @@ uint32_t LastErrorCode() { return GetLastError(); }
 uint32_t PathTooLongErrorCode() { return ERROR_FILENAME_EXCED_RANGE; }
 
 std::string ErrorMessage(uint32_t code) {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        text, sizeof text, nullptr);
-    std::string message(text, length);
+    wchar_t text[512] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text / sizeof text[0], nullptr);
+    std::string message = Narrow(text, length);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
         message.pop_back();
     }
@@ -118,76 +121,107 @@ std::string ErrorMessage(uint32_t code) {
     return message;
 }
 
-bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+std::string AnsiToUtf8(const std::string& ansi) {
+    if (ansi.empty()) return std::string();
+    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (length <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
+    return Narrow(wide);
+}
+
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
+    ansi->clear();
+    const std::wstring wide = Widen(utf8);
+    if (wide.empty()) return utf8.empty();
+    BOOL lost = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, &lost);
+    if (size <= 0 || lost) return false;
+    ansi->resize(static_cast<size_t>(size));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &(*ansi)[0], size,
+                        nullptr, &lost);
+    return !lost;
+}
+
+bool PathExists(const char* path) { return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool CopyFileReplacing(const char* source, const char* destination) {
-    return CopyFileA(source, destination, FALSE) != FALSE;
+    return CopyFileW(WidePath(source).c_str(), WidePath(destination).c_str(), FALSE) != FALSE;
 }
 
 bool MoveFileReplacing(const char* source, const char* destination) {
     // As above: a read-only file is never replaced, whoever runs us.
-    const DWORD existing = GetFileAttributesA(destination);
+    const DWORD existing = GetFileAttributesW(WidePath(destination).c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
         !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return MoveFileExW(WidePath(source).c_str(), WidePath(destination).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+bool CreateFolder(const char* path) { return CreateDirectoryW(WidePath(path).c_str(), nullptr) != FALSE; }
 
-// RemoveDirectoryA removes a junction or folder symbolic link itself, never
+// RemoveDirectoryW removes a junction or folder symbolic link itself, never
 // what it points to.
-bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != FALSE; }
+bool RemoveFolder(const char* path) { return RemoveDirectoryW(WidePath(path).c_str()) != FALSE; }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool RemoveFile(const char* path) { return DeleteFileW(WidePath(path).c_str()) != FALSE; }
 
 uint32_t ReadAttributes(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes == INVALID_FILE_ATTRIBUTES ? kNoAttributes : attributes;
 }
 
-bool WriteAttributes(const char* path, uint32_t attributes) { return SetFileAttributesA(path, attributes) != FALSE; }
+bool WriteAttributes(const char* path, uint32_t attributes) {
+    return SetFileAttributesW(WidePath(path).c_str(), attributes) != FALSE;
+}
 
 bool ListFolder(const char* folder, std::vector<FolderEntry>* entries) {
     const std::string pattern = std::string(folder) + "\\*";
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(WidePath(pattern).c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return false;
     do {
-        const std::string name = found.cFileName;
+        const std::string name = Narrow(found.cFileName);
         if (name == "." || name == "..") continue;
         FolderEntry entry;
         entry.name = name;
         entry.attributes = found.dwFileAttributes;
         entry.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         entries->push_back(entry);
-    } while (FindNextFileA(find, &found));
+    } while (FindNextFileW(find, &found));
     const bool ended = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(find);
     return ended;
 }
 
+namespace {
+
+constexpr DWORD kLongPathCapacity = 32768;
+
+}  // namespace
+
 std::string GetCurrentFolder() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+    std::wstring buffer(kLongPathCapacity, L'\0');
+    const DWORD length = GetCurrentDirectoryW(kLongPathCapacity, &buffer[0]);
+    if (length == 0 || length >= kLongPathCapacity) return std::string();
+    return Narrow(buffer.data(), length);
 }
 
 std::string GetTempFolder() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) return std::string();
+    return Narrow(buffer, length);
 }
 
 std::string GetModuleFilePath() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+    std::wstring buffer(kLongPathCapacity, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], kLongPathCapacity);
+    if (length == 0 || length >= kLongPathCapacity) return std::string();
+    return Narrow(buffer.data(), length);
 }
 
 bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
@@ -207,31 +241,32 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
-std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(path, mode); }
+std::FILE* OpenStream(const char* path, const char* mode) { return _wfopen(WidePath(path).c_str(), Widen(mode).c_str()); }
 
 std::string GetSpecialFolderPath(int folderId) {
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
-    char path[MAX_PATH] = {};
-    const BOOL converted = SHGetPathFromIDListA(items, path);
+    wchar_t path[MAX_PATH] = {};
+    const BOOL converted = SHGetPathFromIDListW(items, path);
     CoTaskMemFree(items);
-    return converted ? std::string(path) : std::string();
+    return converted ? Narrow(path) : std::string();
 }
 
 bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                         std::string* value) {
     RegKey key;
-    if (RegOpenKeyExA(RootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(RootKey(root), Widen(subKey).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    char data[260] = {};
+    wchar_t data[260] = {};
     DWORD type = 0;
     DWORD size = sizeof data;
-    const LONG status = RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type,
+    const LONG status = RegQueryValueExW(key.Get(), Widen(valueName).c_str(), nullptr, &type,
                                          reinterpret_cast<BYTE*>(data), &size);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     // Stored strings need not end with a NUL; never read past the data.
-    value->assign(data, strnlen(data, size < sizeof data ? size : sizeof data));
+    const size_t characters = (size < sizeof data ? size : sizeof data) / sizeof data[0];
+    value->assign(Narrow(data, wcsnlen(data, characters)));
     return true;
 }
 
@@ -241,7 +276,9 @@ class SystemRegistry : public RegistryWriter {
 public:
     bool WriteString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                      const std::string& value) override {
-        return SetValue(root, subKey, valueName, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+        const std::wstring wide = Widen(value);
+        return SetValue(root, subKey, valueName, REG_SZ, wide.c_str(),
+                        static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
     }
 
     bool WriteDword(RegistryRoot root, const std::string& subKey, const std::string& valueName,
@@ -254,13 +291,14 @@ private:
     static bool SetValue(RegistryRoot root, const std::string& subKey, const std::string& valueName, DWORD type,
                          const void* data, DWORD size) {
         RegKey key;
-        const LONG created = RegCreateKeyExA(RootKey(root), subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                             key.Receive(), nullptr);
+        const LONG created = RegCreateKeyExW(RootKey(root), Widen(subKey).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, key.Receive(), nullptr);
         if (created != ERROR_SUCCESS) {
             SetLastError(static_cast<DWORD>(created));
             return false;
         }
-        const LONG set = RegSetValueExA(key.Get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+        const LONG set =
+            RegSetValueExW(key.Get(), Widen(valueName).c_str(), 0, type, static_cast<const BYTE*>(data), size);
         SetLastError(static_cast<DWORD>(set));
         return set == ERROR_SUCCESS;
     }
@@ -275,9 +313,11 @@ RegistryWriter& SystemRegistryWriter() {
 
 bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value) {
     RegKey key;
-    if (RegOpenKeyExA(RootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(RootKey(root), Widen(subKey).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
     DWORD type = 0, data = 0, size = sizeof data;
-    if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+    if (RegQueryValueExW(key.Get(), Widen(valueName).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
             ERROR_SUCCESS ||
         type != REG_DWORD) {
         return false;
@@ -287,19 +327,19 @@ bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::
 }
 
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
-    return RegDeleteKeyA(RootKey(root), subKey.c_str()) == ERROR_SUCCESS;
+    return RegDeleteKeyW(RootKey(root), Widen(subKey).c_str()) == ERROR_SUCCESS;
 }
 
-bool RegisterFontFile(const char* path) { return AddFontResourceA(path) > 0; }
+bool RegisterFontFile(const char* path) { return AddFontResourceW(WidePath(path).c_str()) > 0; }
 
 void* CreateScreenFont(const FontDescription& font) {
     HDC screen = GetDC(nullptr);
     const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
     const int height = -MulDiv(font.pointSize, pixelsPerInch, 72);
-    return CreateFontA(height, 0, 0, 0, font.weight, static_cast<DWORD>(font.italic), static_cast<DWORD>(font.underline),
+    return CreateFontW(height, 0, 0, 0, font.weight, static_cast<DWORD>(font.italic), static_cast<DWORD>(font.underline),
                        static_cast<DWORD>(font.strikeOut), static_cast<DWORD>(font.characterSet), 0, 0, 0, 0,
-                       font.face.c_str());
+                       Widen(font.face).c_str());
 }
 
 }  // namespace platform

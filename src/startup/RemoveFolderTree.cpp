@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr size_t kPathCapacity = 260;
+constexpr size_t kPathCapacity = platform::kPathByteCapacity;
 
 bool RemoveEntry(const std::string& full, const platform::FolderEntry& entry) {
     const bool isFolder = (entry.attributes & platform::kAttributeDirectory) != 0;

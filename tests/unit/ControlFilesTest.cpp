@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "control/TextEncoding.h"
 #include "startup/ControlFiles.h"
 #include "state/Workspace.h"
 
@@ -45,7 +46,7 @@ TEST_F(ControlFilesTest, TextsAreExpandedOnceAndKeptOnDisk) {
     EXPECT_EQ("Terms for Sample App\n", state.licenseText);
     EXPECT_EQ("C:\\Program Files\\Sample App", state.defaultFolder);
     EXPECT_EQ("", state.preferredFolder);
-    EXPECT_EQ("Welcome to Sample App.\r\nEnjoy %name%.\r\n", ReadText(ControlFilePath("wt.txt")));
+    EXPECT_EQ(std::string(kUtf8Mark) + "Welcome to Sample App.\r\nEnjoy %name%.\r\n", ReadText(ControlFilePath("wt.txt")));
     EXPECT_EQ("%pct%", state.macroTable.records[1].name);
 }
 

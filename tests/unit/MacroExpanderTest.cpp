@@ -13,7 +13,9 @@ protected:
     std::string Expand(const std::string& content, const std::string& installPath = std::string()) {
         EXPECT_TRUE(WriteBytes(Path("file.txt"), ToBytes(content)));
         ExpandMacrosInFile(table, Path("file.txt"), installPath);
-        return ReadText(Path("file.txt"));
+        const std::string expanded = ReadText(Path("file.txt"));
+        // An expanded file is written in UTF-8 with the mark.
+        return expanded.substr(expanded.compare(0, kUtf8MarkLength, kUtf8Mark) == 0 ? kUtf8MarkLength : 0);
     }
 
     void LoadTable(const std::string& content) {
