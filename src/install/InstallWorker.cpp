@@ -12,6 +12,7 @@
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
+#include "platform/WideText.h"
 
 namespace {
 
@@ -27,9 +28,9 @@ public:
     ~Win32InstallView() override { FlushStatus(); }
 
     std::string InstallFolderText() override {
-        char text[260] = {};
-        GetDlgItemTextA(Wizard(), IDC_FOLDER, text, sizeof text);
-        return text;
+        wchar_t text[260] = {};
+        GetDlgItemTextW(Wizard(), IDC_FOLDER, text, 260);
+        return Narrow(text);
     }
 
     void UseReportingWindow() override {
@@ -47,17 +48,17 @@ public:
     }
 
     void SetProgressRange(int32_t maximum) override {
-        SendDlgItemMessageA(reporting_, SelectedProgressBar(theInstaller), PBM_SETRANGE32, 0, maximum);
+        SendDlgItemMessageW(reporting_, SelectedProgressBar(theInstaller), PBM_SETRANGE32, 0, maximum);
     }
 
     // Posted: the bar catches up in order without the worker waiting for it.
     void SetProgressPosition(int32_t position) override {
-        PostMessageA(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), PBM_SETPOS, position, 0);
+        PostMessageW(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), PBM_SETPOS, position, 0);
     }
 
     OverwriteAnswer AskOverwrite(const std::string& question) override {
         FlushStatus();  // the question is about the file the status names
-        const int answer = MessageBoxA(reporting_, question.c_str(), TitleText(theInstaller).c_str(),
+        const int answer = MessageBoxW(reporting_, Widen(question).c_str(), Widen(TitleText(theInstaller)).c_str(),
                                        MB_YESNOCANCEL | MB_ICONEXCLAMATION);
         if (answer == IDYES) return OverwriteAnswer::Yes;
         if (answer == IDNO) return OverwriteAnswer::No;
@@ -66,7 +67,7 @@ public:
 
     FailureAnswer AskAboutFailure(const std::string& message) override {
         FlushStatus();
-        const int answer = MessageBoxA(reporting_, message.c_str(), TitleText(theInstaller).c_str(),
+        const int answer = MessageBoxW(reporting_, Widen(message).c_str(), Widen(TitleText(theInstaller)).c_str(),
                                        MB_ABORTRETRYIGNORE | MB_ICONERROR);
         if (answer == IDRETRY) return FailureAnswer::Retry;
         if (answer == IDIGNORE) return FailureAnswer::Ignore;
@@ -75,27 +76,25 @@ public:
 
     bool IsLocationTicked(int32_t location) override {
         static const int kBoxes[] = {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH};
-        return SendDlgItemMessageA(Wizard(), kBoxes[location], BM_GETCHECK, 0, 0) == BST_CHECKED;
+        return SendDlgItemMessageW(Wizard(), kBoxes[location], BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
 
     bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                          const std::string& linkPath) override {
-        ComPtr<IShellLinkA> link;
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Receive()))) {
+        ComPtr<IShellLinkW> link;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive()))) {
             return false;
         }
         ComPtr<IPersistFile> file;
         if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
-        link->SetPath(target.c_str());
-        link->SetWorkingDirectory(workingFolder.c_str());
-        link->SetDescription("");
-        wchar_t widePath[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return false;
-        return SUCCEEDED(file->Save(widePath, TRUE));
+        link->SetPath(Widen(target).c_str());
+        link->SetWorkingDirectory(Widen(workingFolder).c_str());
+        link->SetDescription(L"");
+        return SUCCEEDED(file->Save(WidePath(linkPath).c_str(), TRUE));
     }
 
     void NotifyFolderCreated(const std::string& folder) override {
-        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA | SHCNF_FLUSH, folder.c_str(), nullptr);
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW | SHCNF_FLUSH, Widen(folder).c_str(), nullptr);
     }
 
 private:
@@ -103,7 +102,7 @@ private:
 
     void FlushStatus() {
         if (!statusPending_ || reporting_ == nullptr) return;
-        SetDlgItemTextA(reporting_, IDC_STATUS, pendingStatus_.c_str());
+        SetDlgItemTextW(reporting_, IDC_STATUS, Widen(pendingStatus_).c_str());
         statusPending_ = false;
         lastStatusTime_ = GetTickCount();
     }
@@ -129,6 +128,6 @@ DWORD WINAPI InstallWorker(void*) {
         (void)RemoveFolderTree(WorkspacePath());
         ExitProcess(outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished);
     }
-    PostMessageA(static_cast<HWND>(theInstaller.wizardWindow), kInstallFinishedMessage, 0, 0);
+    PostMessageW(static_cast<HWND>(theInstaller.wizardWindow), kInstallFinishedMessage, 0, 0);
     return 0;
 }

@@ -33,6 +33,7 @@ struct Run {
     // order for each name. Built once, so placing n files costs O(n).
     std::unordered_map<std::string, int32_t> payloadIndex;
     int32_t handled = 0;
+    bool listInUtf8 = false;  // see AddToList
 };
 
 std::string WithTrailingBackslash(const std::string& folder) {
@@ -42,6 +43,36 @@ std::string WithTrailingBackslash(const std::string& folder) {
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Rewrites the list so far from the ANSI code page into UTF-8 with the mark,
+// through a partial file, so the list is never left half-converted.
+void ConvertListToUtf8(const std::string& listPath) {
+    std::string bytes;
+    if (std::FILE* file = platform::OpenStream(listPath.c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
+        std::fclose(file);
+    }
+    const std::string partial = listPath + kPartialSuffix;
+    const std::string converted = std::string(kUtf8Mark) + platform::AnsiToUtf8(bytes);
+    std::FILE* out = platform::OpenStream(partial.c_str(), "wb");
+    if (out == nullptr) return;
+    const bool written = std::fwrite(converted.data(), 1, converted.size(), out) == converted.size();
+    if (std::fclose(out) == 0 && written && platform::MoveFileReplacing(partial.c_str(), listPath.c_str())) return;
+    (void)platform::RemoveFile(partial.c_str());
+}
+
+// The uninstall list is in the ANSI code page while every line fits it, so
+// an uninstaller that reads it that way goes on working; the first line
+// that does not fit turns the whole list into UTF-8 with the mark.
+void AddToList(Run& run, const std::string& line) {
+    std::string ansi;
+    if (!run.listInUtf8 && !platform::Utf8ToAnsi(line, &ansi)) {
+        ConvertListToUtf8(run.listPath);
+        run.listInUtf8 = true;
+    }
+    AppendLine(run.listPath, run.listInUtf8 ? line : ansi);
 }
 
 void BuildPayloadIndex(Run& run) {
@@ -116,7 +147,7 @@ LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destina
     for (;;) {
         const std::string reason = PlaceItem(run, index, destination);
         if (reason.empty()) {
-            AppendLine(run.listPath, destination);
+            AddToList(run, destination);
             return LineEnd::Next;
         }
         switch (run.view.AskAboutFailure(PlacementFailureText(destination, reason))) {
@@ -178,9 +209,9 @@ void CreateShortcuts(Run& run) {
         std::string createdFolder;
         run.view.SetStatus("Creating shortcuts...\n");
         const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view) + "\\" + record.name + ".lnk";
-        AppendLine(run.listPath, createdFolder);
+        AddToList(run, createdFolder);
         if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) {
-            AppendLine(run.listPath, linkPath);
+            AddToList(run, linkPath);
         } else {
             run.state.missingItems.push_back("the shortcut " + linkPath);
         }
@@ -228,9 +259,9 @@ void RegisterUninstaller(Run& run) {
     }
     const std::string copyPath = FolderOf(uninstaller) + "uninstall.ini";
     if (!SamePath(copyPath, run.listPath)) (void)platform::CopyFileReplacing(run.listPath.c_str(), copyPath.c_str());
-    AppendLine(run.listPath, copyPath);
-    AppendLine(run.listPath, run.installPath);
-    AppendLine(run.listPath, "||||");
+    AddToList(run, copyPath);
+    AddToList(run, run.installPath);
+    AddToList(run, "||||");
     if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller)) {
         run.state.missingItems.push_back("the entry in the list of installed programs");
     }
@@ -238,7 +269,8 @@ void RegisterUninstaller(Run& run) {
 
 void StartUninstallList(Run& run) {
     (void)platform::RemoveFile(run.listPath.c_str());
-    AppendLine(run.listPath, ProductName(run.state.macroTable));
+    run.listInUtf8 = false;
+    AddToList(run, ProductName(run.state.macroTable));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "resources/ResourceIds.h"
 #include "state/TheInstaller.h"
+#include "platform/WideText.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ constexpr UINT kProgressTimeoutMilliseconds = 2000;
 
 void OnInitDialog(HWND dialog) {
     theInstaller.extractionDialog = dialog;
-    SetWindowTextA(dialog, TitleText(theInstaller).c_str());
-    SendDlgItemMessageA(dialog, IDC_EXTRACTION_PROGRESS, PBM_SETRANGE32, 0, copyRangeMegabytes.load());
+    SetWindowTextW(dialog, Widen(TitleText(theInstaller)).c_str());
+    SendDlgItemMessageW(dialog, IDC_EXTRACTION_PROGRESS, PBM_SETRANGE32, 0, copyRangeMegabytes.load());
     SetTimer(dialog, kPollTimer, kPollMilliseconds, nullptr);
 }
 
@@ -53,13 +54,13 @@ void SendToBar(UINT message, WPARAM wParam, LPARAM lParam) {
     if (dialog == nullptr) return;
     HWND bar = GetDlgItem(dialog, IDC_EXTRACTION_PROGRESS);
     DWORD_PTR result = 0;
-    if (bar != nullptr) SendMessageTimeoutA(bar, message, wParam, lParam, SMTO_ABORTIFHUNG, kProgressTimeoutMilliseconds, &result);
+    if (bar != nullptr) SendMessageTimeoutW(bar, message, wParam, lParam, SMTO_ABORTIFHUNG, kProgressTimeoutMilliseconds, &result);
 }
 
 }  // namespace
 
 bool RunExtractionDialog() {
-    return DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_EXTRACTION), nullptr,
+    return DialogBoxParamW(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEW(IDD_EXTRACTION), nullptr,
                            ExtractionDialogProc, 0) != -1;
 }
 

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 
 #include "platform/Platform.h"
+#include "platform/WideText.h"
 #include "startup/ControlFiles.h"
 #include "startup/ExtractionDialog.h"
 #include "startup/PackageLoader.h"
@@ -28,18 +29,16 @@ constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplet
 void RestrictLibrarySearch() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryA("");  // also drops the current folder on systems without the call above
+    SetDllDirectoryW(L"");  // also drops the current folder on systems without the call above
 }
 
-HMODULE LoadSystemLibrary(const char* name) {
-    char path[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + 1 + lstrlenA(name) >= MAX_PATH) return nullptr;
-    lstrcatA(path, "\\");
-    lstrcatA(path, name);
-    return LoadLibraryA(path);
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return LoadLibraryW((std::wstring(folder, length) + L"\\" + name).c_str());
 }
 
 DWORD WINAPI LoaderThread(void*) {
@@ -88,14 +87,14 @@ void WaitForLoading(HANDLE loader) {
 // the session's namespace; a run that was killed leaves the mutex abandoned,
 // which the next run takes over. Null when another run holds it.
 HANDLE ClaimWorkspace() {
-    std::string path = WorkspacePath();
-    CharUpperBuffA(&path[0], static_cast<DWORD>(path.size()));
-    uint32_t hash = 2166136261u;  // FNV-1a
-    for (const char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    char name[64];
-    wsprintfA(name, "Local\\KXInstall-workspace-%08lX-%lu", static_cast<unsigned long>(hash),
+    std::wstring path = Widen(WorkspacePath());
+    if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    uint32_t hash = 2166136261u;  // FNV-1a over the UTF-16 units
+    for (const wchar_t c : path) hash = (hash ^ static_cast<uint16_t>(c)) * 16777619u;
+    wchar_t name[64];
+    wsprintfW(name, L"Local\\KXInstall-workspace-%08lX-%lu", static_cast<unsigned long>(hash),
               static_cast<unsigned long>(path.size()));
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
     if (mutex == nullptr) return INVALID_HANDLE_VALUE;  // no mutex to be had: go on unguarded
     const DWORD waited = WaitForSingleObject(mutex, 0);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return mutex;
@@ -110,22 +109,23 @@ int ReportStartFailure() {
         text = "The installer could not write to the temporary folder " + platform::GetTempFolder() +
                ".\n\nMake room there, then start the installer again.";
     }
-    MessageBoxA(nullptr, text.c_str(), kStartFailureCaption, MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, Widen(text).c_str(), Widen(kStartFailureCaption).c_str(), MB_OK | MB_ICONERROR);
     return kExitCouldNotStart;
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     RestrictLibrarySearch();
-    (void)LoadSystemLibrary("RichEd32.dll");  // the wizard's text box class
+    (void)LoadSystemLibrary(L"RichEd32.dll");  // the wizard's text box class
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);  // the progress bars' class
     theInstaller.instance = instance;
     // Before anything touches the workspace.
     HANDLE workspaceClaim = ClaimWorkspace();
     if (workspaceClaim == nullptr) {
-        MessageBoxA(nullptr, kAnotherRunningText, kStartFailureCaption, MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxW(nullptr, Widen(kAnotherRunningText).c_str(), Widen(kStartFailureCaption).c_str(),
+                    MB_OK | MB_ICONEXCLAMATION);
         return kExitAnotherRunning;
     }
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);

@@ -149,7 +149,7 @@ int32_t DigitIndex(const char* character) {
 
 void ReadPlacement(BackgroundRecord* record) {
     record->placementMode = record->x = record->y = 0;
-    std::FILE* file = std::fopen((record->path + ".txt").c_str(), "r");
+    std::FILE* file = platform::OpenStream((record->path + ".txt").c_str(), "r");
     if (file == nullptr) return;
     int32_t* fields[3] = {&record->placementMode, &record->x, &record->y};
     char line[kPlacementLineCharacters + 1];

@@ -8,6 +8,7 @@
 #include "state/TheInstaller.h"
 #include "wizard/BackgroundLayout.h"
 #include "wizard/Pictures.h"
+#include "platform/WideText.h"
 
 namespace {
 
@@ -20,11 +21,11 @@ using GradientFillFunction = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG,
 // Never freed: the background paints until the process ends. Null when the
 // library or the call is missing, and the fill is then flat.
 GradientFillFunction LoadGradientFill() {
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return nullptr;
-    const std::string path = std::string(folder, length) + "\\msimg32.dll";
-    HMODULE library = LoadLibraryA(path.c_str());
+    const std::wstring path = std::wstring(folder, length) + L"\\msimg32.dll";
+    HMODULE library = LoadLibraryW(path.c_str());
     if (library == nullptr) return nullptr;
     return reinterpret_cast<GradientFillFunction>(reinterpret_cast<void*>(GetProcAddress(library, "GradientFill")));
 }
@@ -70,8 +71,8 @@ void PaintFill(HDC dc, const RECT& client) {
 void DrawBackgroundText(HDC dc, RECT area) {
     const InstallerState& state = theInstaller;
     const UINT format = state.textFormat & ~static_cast<UINT>(DT_MODIFYSTRING);
-    std::string text = state.backgroundText;
-    DrawTextA(dc, &text[0], static_cast<int>(text.size()), &area, format);
+    std::wstring text = Widen(state.backgroundText);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, format);
 }
 
 // The shadow, when there is one, lies shadowOffset pixels right of and below
@@ -119,9 +120,9 @@ void OnInitDialog(HWND window) {
     state.backgroundWindow = window;
     state.loadingComplete.store(true, std::memory_order_release);
     PlaceWindow(window);
-    HICON icon = LoadIconA(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEA(IDI_SETUP));
-    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SetWindowTextA(window, TitleText(state).c_str());
+    HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SetWindowTextW(window, Widen(TitleText(state)).c_str());
     UpdateWindow(window);
 }
 
@@ -129,8 +130,8 @@ void OnInitDialog(HWND window) {
 // or the progress window while it stands in for the hidden wizard. Null
 // when neither is up or it is busy with a question of its own.
 HWND ActiveInnerDialog(HWND background) {
-    for (HWND child = FindWindowExA(background, nullptr, "#32770", nullptr); child != nullptr;
-         child = FindWindowExA(background, child, "#32770", nullptr)) {
+    for (HWND child = FindWindowExW(background, nullptr, L"#32770", nullptr); child != nullptr;
+         child = FindWindowExW(background, child, L"#32770", nullptr)) {
         if (IsWindowVisible(child) && IsWindowEnabled(child)) return child;
     }
     return nullptr;
@@ -143,7 +144,7 @@ HWND ActiveInnerDialog(HWND background) {
 // ending the background alone would leave a wizard without its frame.
 void OnClose(HWND background) {
     HWND inner = ActiveInnerDialog(background);
-    if (inner != nullptr) PostMessageA(inner, WM_CLOSE, 0, 0);  // posted: the wizard's thread may ask a question
+    if (inner != nullptr) PostMessageW(inner, WM_CLOSE, 0, 0);  // posted: the wizard's thread may ask a question
 }
 
 INT_PTR CALLBACK BackgroundDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
@@ -160,7 +161,7 @@ INT_PTR CALLBACK BackgroundDialogProc(HWND window, UINT message, WPARAM, LPARAM)
 void RunBackgroundWindow() {
     InstallerState& state = theInstaller;
     const int dialog = state.borderlessBackground ? IDD_BACKGROUND_BORDERLESS : IDD_BACKGROUND_FRAMED;
-    DialogBoxParamA(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEA(dialog), nullptr, BackgroundDialogProc,
+    DialogBoxParamW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(dialog), nullptr, BackgroundDialogProc,
                     0);
     state.loadingComplete.store(true, std::memory_order_release);  // a background that never opened holds nothing up
 }

@@ -5,12 +5,13 @@
 
 #include "platform/Platform.h"
 #include "wizard/BackgroundLayout.h"
+#include "platform/WideText.h"
 
 namespace {
 
 // Reads the file into a movable memory block that the stream frees.
 IStream* StreamFromFile(const std::string& path, DWORD* size) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     *size = GetFileSize(file, nullptr);
     HGLOBAL block = (*size != INVALID_FILE_SIZE && *size > 0) ? GlobalAlloc(GMEM_MOVEABLE, *size) : nullptr;

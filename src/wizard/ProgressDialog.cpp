@@ -21,7 +21,7 @@ void PlaceLowerMiddle(HWND dialog) {
 
 void OnInitDialog(HWND dialog) {
     theInstaller.progressDialog = dialog;
-    SetWindowTextA(dialog, "Loading installer...");
+    SetWindowTextW(dialog, L"Loading installer...");
     PlaceLowerMiddle(dialog);
     ShowWindow(static_cast<HWND>(theInstaller.wizardWindow), SW_HIDE);
     if (theInstaller.backgroundWindow != nullptr) SetParent(dialog, static_cast<HWND>(theInstaller.backgroundWindow));
@@ -44,6 +44,6 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }  // namespace
 
 void RunProgressDialog() {
-    DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+    DialogBoxParamW(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                     ProgressDialogProc, 0);
 }

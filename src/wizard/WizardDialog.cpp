@@ -16,6 +16,7 @@
 #include "wizard/Pictures.h"
 #include "wizard/ProgressDialog.h"
 #include "wizard/Slideshow.h"
+#include "platform/WideText.h"
 
 namespace {
 
@@ -54,20 +55,20 @@ public:
                      place.bottom - place.top, SWP_NOZORDER | SWP_SHOWWINDOW);
     }
 
-    void SetControlText(int id, const std::string& text) override { SetDlgItemTextA(dialog_, id, text.c_str()); }
+    void SetControlText(int id, const std::string& text) override { SetDlgItemTextW(dialog_, id, Widen(text).c_str()); }
 
     std::string ControlText(int id) override {
-        char text[260] = {};
-        GetDlgItemTextA(dialog_, id, text, sizeof text);
-        return text;
+        wchar_t text[260] = {};
+        GetDlgItemTextW(dialog_, id, text, 260);
+        return Narrow(text);
     }
 
-    bool IsChecked(int id) override { return SendDlgItemMessageA(dialog_, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool IsChecked(int id) override { return SendDlgItemMessageW(dialog_, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-    void SetCaption(const std::string& caption) override { SetWindowTextA(dialog_, caption.c_str()); }
+    void SetCaption(const std::string& caption) override { SetWindowTextW(dialog_, Widen(caption).c_str()); }
 
     void ShowWarning(const std::string& text) override {
-        MessageBoxA(dialog_, text.c_str(), TitleText(theInstaller).c_str(), MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxW(dialog_, Widen(text).c_str(), Widen(TitleText(theInstaller)).c_str(), MB_OK | MB_ICONEXCLAMATION);
     }
 
     void ShowPageImages(int32_t page) override {
@@ -83,7 +84,7 @@ public:
 
     bool FreeBytes(const std::string& root, uint64_t* bytes) override {
         ULARGE_INTEGER available;
-        if (!GetDiskFreeSpaceExA(root.c_str(), &available, nullptr, nullptr)) return false;
+        if (!GetDiskFreeSpaceExW(Widen(root).c_str(), &available, nullptr, nullptr)) return false;
         *bytes = available.QuadPart;
         return true;
     }
@@ -118,12 +119,12 @@ public:
         bool open = true;
         if (!state.eoiMessage.empty()) {
             const UINT buttons = state.eoiAskYesNo ? MB_YESNO : MB_OK;
-            const int answer = MessageBoxA(dialog_, state.eoiMessage.c_str(), TitleText(state).c_str(),
+            const int answer = MessageBoxW(dialog_, Widen(state.eoiMessage).c_str(), Widen(TitleText(state)).c_str(),
                                            buttons | MB_ICONEXCLAMATION);
             open = !state.eoiAskYesNo || answer == IDYES;
         }
         if (open && !state.eoiTarget.empty()) {
-            ShellExecuteA(nullptr, nullptr, state.eoiTarget.c_str(), "", "", SW_SHOW);  // a target that won't open is let go
+            ShellExecuteW(nullptr, nullptr, Widen(state.eoiTarget).c_str(), L"", L"", SW_SHOW);  // a target that won't open is let go
         }
         (void)RemoveFolderTree(WorkspacePath());
         std::exit(FinishedExitCode(state));
@@ -137,15 +138,15 @@ void OnInitDialog(HWND dialog) {
     InstallerState& state = theInstaller;
     state.wizardWindow = dialog;
     const std::string& folder = state.preferredFolder.empty() ? state.defaultFolder : state.preferredFolder;
-    SetDlgItemTextA(dialog, IDC_FOLDER, folder.c_str());
+    SetDlgItemTextW(dialog, IDC_FOLDER, Widen(folder).c_str());
     for (int box : {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH}) CheckDlgButton(dialog, box, BST_CHECKED);
-    HICON icon = LoadIconA(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEA(IDI_SETUP));
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     Win32WizardView view(dialog);
     ShowCurrentPage(state, view);
     if (state.backgroundWindow != nullptr) {
         SetParent(dialog, static_cast<HWND>(state.backgroundWindow));
-        SetWindowLongA(dialog, GWL_STYLE, WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU);
+        SetWindowLongW(dialog, GWL_STYLE, WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU);
         SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
         InvalidateRect(dialog, nullptr, TRUE);
     }
@@ -164,20 +165,21 @@ void OnPaint(HWND dialog) {
 
 void BrowseForFolder(HWND dialog) {
     (void)CoInitialize(nullptr);
-    BROWSEINFOA browse = {};
+    BROWSEINFOW browse = {};
     browse.hwndOwner = dialog;
-    browse.lpszTitle = "Please select an install folder.";
+    browse.lpszTitle = L"Please select an install folder.";
     browse.ulFlags = BIF_NEWDIALOGSTYLE;
-    if (LPITEMIDLIST chosen = SHBrowseForFolderA(&browse)) {
-        char path[MAX_PATH] = {};
-        if (SHGetPathFromIDListA(chosen, path)) SetDlgItemTextA(dialog, IDC_FOLDER, path);
+    if (LPITEMIDLIST chosen = SHBrowseForFolderW(&browse)) {
+        wchar_t path[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(chosen, path)) SetDlgItemTextW(dialog, IDC_FOLDER, path);
         CoTaskMemFree(chosen);
     }
     CoUninitialize();
 }
 
 bool AskToCancel(HWND owner, const std::string& question) {
-    return MessageBoxA(owner, question.c_str(), TitleText(theInstaller).c_str(), MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+    return MessageBoxW(owner, Widen(question).c_str(), Widen(TitleText(theInstaller)).c_str(),
+                       MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
 }
 
 void OnCommand(HWND dialog, WPARAM command) {
@@ -227,6 +229,6 @@ void ConfirmCancel(HWND owner) {
 }
 
 void RunWizardDialog() {
-    DialogBoxParamA(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEA(IDD_WIZARD), nullptr,
+    DialogBoxParamW(static_cast<HINSTANCE>(theInstaller.instance), MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
                     WizardDialogProc, 0);
 }

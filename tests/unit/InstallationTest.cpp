@@ -1,6 +1,7 @@
 #include <deque>
 
 #include "TestSupport.h"
+#include "control/TextEncoding.h"
 #include "install/Installation.h"
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"
@@ -296,6 +297,36 @@ TEST_F(InstallationTest, AFolderThatCannotBeCreatedIsReportedAndLongNamesStillFi
     std::vector<platform::FolderEntry> left;
     ASSERT_TRUE(platform::ListFolder(deep.c_str(), &left));
     EXPECT_EQ(1u, left.size());  // no partial file beside it
+}
+
+TEST_F(InstallationTest, UnicodeNamesArePlacedAndTheListTurnsUtf8OnlyWhenItMust) {
+    const std::string mueller = "M\xC3\xBCller.txt";
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC.txt";
+    ZipItem first = FileItem(mueller, "m");
+    ZipItem second = FileItem(japanese, "j");
+    first.flags = second.flags = 0x800;
+    const std::string fileInfo = mueller + "|%install path%\r\n" + japanese + "|%install path%\r\n////\r\n";
+    Load({first, second}, {{"macros.txt", kMacros}, {"fileinfo.txt", fileInfo}, {"uninstall.txt", "%install path%\\u.exe"}});
+    EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    EXPECT_EQ("m", Installed(mueller));
+    EXPECT_EQ("j", Installed(japanese));
+    // The Japanese name has no place in the code page: the whole list,
+    // the line written before it too, is UTF-8 with the mark.
+    const std::string list = ReadText(target + "/uninstall.ini");
+    const std::string start = std::string(kUtf8Mark) + "Sample App\r\n" + target + "\\" + mueller + "\r\n" + target +
+                              "\\" + japanese + "\r\n";
+    EXPECT_EQ(start, list.substr(0, start.size()));
+    EXPECT_FALSE(platform::PathExists((target + "/uninstall.ini.kxpart").c_str()));
+}
+
+TEST_F(InstallationTest, AListThatFitsTheCodePageStaysInIt) {
+    const std::string mueller = "M\xC3\xBCller.txt";
+    ZipItem item = FileItem(mueller, "m");
+    item.flags = 0x800;
+    Load({item}, {{"fileinfo.txt", mueller + "|%install path%\r\n////\r\n"}, {"uninstall.txt", "%install path%\\u.exe"}});
+    EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    const std::string start = "\r\n" + target + "\\M\xFCller.txt\r\n";
+    EXPECT_EQ(start, ReadText(target + "/uninstall.ini").substr(0, start.size()));
 }
 
 // The registry of a standard user: writes under HKEY_LOCAL_MACHINE are
