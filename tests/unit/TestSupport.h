@@ -29,15 +29,22 @@ inline std::string HostPath(std::string path) {
     return path;
 }
 
+// Through the platform layer, so that UTF-8 names work on Windows too.
 inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(HostPath(path), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+    std::FILE* out = platform::OpenStream(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && written;
 }
 
 inline Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(HostPath(path), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes;
+    std::FILE* in = platform::OpenStream(path.c_str(), "rb");
+    if (in == nullptr) return bytes;
+    unsigned char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(in);
+    return bytes;
 }
 
 inline std::string ReadText(const std::string& path) {
