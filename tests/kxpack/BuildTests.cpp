@@ -6,6 +6,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <filesystem>
@@ -115,6 +116,19 @@ TEST_F(BuildTest, EveryEntryHasOneModificationTimestampAndUnixAttributes) {
         EXPECT_EQ(info.comp_method, isFolder ? ZIP_CM_STORE : ZIP_CM_DEFLATE);
     }
     zip_discard(archive);
+}
+
+// Without flag bit 11 the installer would read these names in its own code
+// page; the reader gives them back unchanged only when the flag is set.
+TEST_F(BuildTest, NamesThatAreNotAsciiAreStoredAsFlaggedUtf8) {
+    const std::string uebersicht = "\xC3\x9C" "bersicht.txt";
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC.txt";
+    WriteFile(packageDir + "/" + uebersicht, "u");
+    WriteFile(packageDir + "/" + japanese, "j");
+    ASSERT_EQ(Build(temp / "setup.exe").exitCode, 0);
+    const std::vector<std::string> names = ReaderNames(temp / "setup.exe");
+    EXPECT_NE(std::find(names.begin(), names.end(), uebersicht), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), japanese), names.end());
 }
 
 TEST_F(BuildTest, SourceDateEpochSetsBothDosAndExtendedTimes) {

@@ -89,8 +89,12 @@ bool IsFolder(const std::string& path) {
 
 int CheckAndPrint(const PackageContents& contents) {
     const std::vector<Finding> findings = CheckPackage(contents);
-    for (const Finding& finding : findings) std::printf("%s\n", FormatFinding(finding).c_str());
-    return findings.empty() ? kExitOk : kExitFailure;
+    bool faults = false;
+    for (const Finding& finding : findings) {
+        std::printf("%s\n", FormatFinding(finding).c_str());
+        faults = faults || !finding.hint;
+    }
+    return faults ? kExitFailure : kExitOk;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace kxpack {
 namespace {
 
-constexpr size_t kLongestLine = kLineCapacity - 1;
+constexpr size_t kLongestLine = kLineCharacters;
 constexpr size_t kGroupLines = 4;
 constexpr size_t kSettingsLines = 2;     // def_install.txt, installer_settings.txt
 constexpr size_t kFullscreenLines = 27;
@@ -52,6 +52,7 @@ const std::string kBackgroundPrefix = kControlPrefix + "bgimg/";
 struct ControlText {
     std::string item;                // stored name
     int64_t size = 0;                // bytes on disk
+    TextEncoding encoding = TextEncoding::Ansi;
     std::vector<std::string> lines;  // CR LF read as LF; a final line break adds no empty line
 };
 
@@ -74,8 +75,9 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 // Split with the core's text stream, so CR LF and lone CR read as they do
 // in the installer, but without its line limit, so long lines can be measured.
-std::vector<std::string> ReadTextLines(const std::string& path) {
+std::vector<std::string> ReadTextLines(const std::string& path, TextEncoding* encoding) {
     TextFile file(path);
+    *encoding = file.Encoding();
     std::vector<std::string> lines;
     std::string line;
     for (int c = file.Get(); c != EOF; c = file.Get()) {
@@ -185,6 +187,7 @@ private:
     void CheckFullscreen();
     void CheckFileInfo();
     void CheckPlacementFiles();
+    void CheckEncodings();
 
     void CheckLineLengths(const ControlText& file, size_t linesRead);
     size_t CheckListEnd(const ControlText& file);
@@ -213,6 +216,7 @@ std::vector<Finding> Checker::Run() {
     CheckFullscreen();
     CheckFileInfo();
     CheckPlacementFiles();
+    CheckEncodings();
     std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
         return a.file != b.file ? a.file < b.file : a.line < b.line;
     });
@@ -224,7 +228,7 @@ bool Checker::Load(const std::string& item, ControlText* file) const {
     const std::string path = contents_.root + "/" + item;
     if (!QueryFileStatus(path, &file->size)) return false;
     file->item = item;
-    file->lines = ReadTextLines(path);
+    file->lines = ReadTextLines(path, &file->encoding);
     return true;
 }
 
@@ -330,9 +334,29 @@ void Checker::CheckPlacementFiles() {
     }
 }
 
+// Text files that are neither ASCII nor UTF-8 are read in the installing
+// system's code page: their other characters depend on that system.
+void Checker::CheckEncodings() {
+    for (const std::string& item : contents_.controlItems) {
+        if (!EndsWith(ToLower(item), ".txt")) continue;
+        ControlText file;
+        if (!Load(item, &file) || file.encoding != TextEncoding::Ansi) continue;
+        const bool ascii = std::all_of(file.lines.begin(), file.lines.end(), [](const std::string& line) {
+            return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        });
+        if (ascii) continue;
+        findings_.push_back(Finding{item, 1,
+                                    "not UTF-8: its non-ASCII characters are read in the installing system's code "
+                                    "page and show differently on systems of other languages; save it as UTF-8",
+                                    true});
+    }
+}
+
 void Checker::CheckLineLengths(const ControlText& file, size_t linesRead) {
     for (size_t i = 0; i < std::min(linesRead, file.lines.size()); ++i) {
-        const size_t length = file.lines[i].size();
+        // The installer counts a UTF-8 file's characters, an ANSI file's bytes.
+        const size_t length =
+            file.encoding == TextEncoding::Utf8 ? CountUtf8Characters(file.lines[i]) : file.lines[i].size();
         if (length <= kLongestLine) continue;
         Add(file, i + 1, "line of " + std::to_string(length) + " characters: the installer keeps the first " +
                              std::to_string(kLongestLine) + " and reads every later line of this file as empty");
@@ -457,7 +481,7 @@ void Checker::CheckExpansionSize(const ControlText& file) {
 std::vector<Finding> CheckPackage(const PackageContents& contents) { return Checker(contents).Run(); }
 
 std::string FormatFinding(const Finding& finding) {
-    return finding.file + ":" + std::to_string(finding.line) + ": " + finding.message;
+    return finding.file + ":" + std::to_string(finding.line) + ": " + (finding.hint ? "hint: " : "") + finding.message;
 }
 
 PackageContents ContentsOfFolder(const std::string& packageDir, const std::vector<PackageEntry>& entries) {

@@ -23,6 +23,7 @@ struct Finding {
     std::string file;  // stored name of the control item, e.g. "%KXInstall%/tt.txt"
     int line = 1;      // 1-based; whole-file findings name line 1
     std::string message;
+    bool hint = false;  // told, but no fault: the check still passes
 };
 
 // Every finding, ordered by file and line; empty for a clean package.

@@ -10,6 +10,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
+#include "control/TextEncoding.h"
 
 namespace kxpack {
 namespace {
@@ -95,8 +96,11 @@ bool CollectPackageEntries(const std::string& packageDir, std::vector<PackageEnt
 
 bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string* error) {
     for (const PackageEntry& entry : entries) {
-        if (entry.name.size() >= static_cast<size_t>(kArchiveNameCapacity)) {
-            *error = "name longer than " + std::to_string(kArchiveNameCapacity - 1) + " bytes: " + entry.name;
+        // A UTF-8 name is stored flagged as such and read back with a limit
+        // in characters; any other is stored as it is and counted in bytes.
+        const size_t length = IsValidUtf8(entry.name) ? CountUtf8Characters(entry.name) : entry.name.size();
+        if (length > static_cast<size_t>(kArchiveNameCharacters)) {
+            *error = "name longer than " + std::to_string(kArchiveNameCharacters) + " characters: " + entry.name;
             return false;
         }
         if (entry.name.find('\\') != std::string::npos) {
