@@ -1,4 +1,5 @@
 #include "Driver.h"
+#include "platform/WideText.h"
 
 #include "platform/Win32Handles.h"
 
@@ -24,7 +25,7 @@ std::string desktopName;  // empty: installers start on the driver's own desktop
 // Sends a message to another process's window without hanging on it.
 bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
     DWORD_PTR scratch = 0;
-    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_BLOCK, kSendTimeoutMs,
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_BLOCK, kSendTimeoutMs,
                                result ? result : &scratch) != 0;
 }
 
@@ -66,12 +67,13 @@ bool WriteBmp(const std::string& path, int width, int height, const void* pixels
     fileHeader.bfOffBits = sizeof fileHeader + sizeof info;
     fileHeader.bfSize = fileHeader.bfOffBits + pixelBytes;
 
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool ok = WriteAll(file, &fileHeader, sizeof fileHeader) && WriteAll(file, &info, sizeof info) &&
                     WriteAll(file, pixels, pixelBytes);
     CloseHandle(file);
-    if (!ok) (void)DeleteFileA(path.c_str());  // no half-written picture
+    if (!ok) (void)DeleteFileW(WidePath(path).c_str());  // no half-written picture
     return ok;
 }
 
@@ -92,8 +94,8 @@ private:
 };
 
 HANDLE OpenForReading(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    return CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Reads up to size bytes; false on a read error. *got is 0 at the end.
@@ -205,12 +207,13 @@ DialogKind KindOf(HWND dialog) {
 
 std::string WindowText(HWND window) {
     if (window == nullptr) return std::string();
-    char buffer[4096] = {};
+    constexpr size_t kCapacity = 4096;
+    wchar_t buffer[kCapacity] = {};
     DWORD_PTR length = 0;
-    if (!SendBounded(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), &length)) {
+    if (!SendBounded(window, WM_GETTEXT, kCapacity, reinterpret_cast<LPARAM>(buffer), &length)) {
         return std::string();
     }
-    return std::string(buffer, length < sizeof buffer ? length : sizeof buffer - 1);
+    return Narrow(buffer, length < kCapacity ? length : kCapacity - 1);
 }
 
 std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
@@ -218,7 +221,8 @@ std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dial
 bool SetControlText(HWND dialog, int id, const std::string& text) {
     HWND control = GetDlgItem(dialog, id);
     DWORD_PTR result = 0;
-    return control && SendBounded(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &result) &&
+    const std::wstring wide = Widen(text);
+    return control && SendBounded(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), &result) &&
            result == TRUE;
 }
 
@@ -263,34 +267,36 @@ bool WaitForCaption(HWND window, const std::string& caption, DWORD timeoutMs) {
 std::string MessageText(HWND messageBox) { return ControlText(messageBox, kMessageTextId); }
 
 std::string TempFolder() {
-    char buffer[MAX_PATH] = {};
-    const DWORD length = GetTempPathA(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) return std::string();
+    return Narrow(buffer, length);
 }
 
 std::string WorkspacePath() { return TempFolder() + "%KXInstall%"; }
 
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(WidePath(path + "\\*").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = found.cFileName;
+            const std::string name = Narrow(found.cFileName);
             if (name == "." || name == "..") continue;
             const std::string full = path + "\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 (void)RemoveTree(full);  // what stays is reported by the check below
             } else {
-                (void)SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                (void)DeleteFileA(full.c_str());
+                (void)SetFileAttributesW(WidePath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+                (void)DeleteFileW(WidePath(full).c_str());
             }
-        } while (FindNextFileA(find, &found));
+        } while (FindNextFileW(find, &found));
         FindClose(find);
     }
-    (void)RemoveDirectoryA(path.c_str());
+    (void)RemoveDirectoryW(WidePath(path).c_str());
     return !PathExists(path);
 }
 
@@ -309,7 +315,7 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     FileHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.IsOpen() && WriteAll(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
@@ -332,34 +338,40 @@ bool SameContent(const std::string& path, const std::string& otherPath) {
 }
 
 std::string SpecialFolder(int csidl) {
-    char path[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE)) return std::string();
-    return path;
+    wchar_t path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE)) return std::string();
+    return Narrow(path);
 }
 
 bool ReadShellLink(const std::string& linkPath, std::string* target, std::string* workingFolder) {
     ComScope com;
-    ComPtr<IShellLinkA> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Receive()))) {
+    ComPtr<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive()))) {
         return false;
     }
     ComPtr<IPersistFile> file;
     if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
-    wchar_t widePath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) return false;
-    if (FAILED(file->Load(widePath, STGM_READ))) return false;
-    char text[MAX_PATH] = {};
+    if (FAILED(file->Load(WidePath(linkPath).c_str(), STGM_READ))) return false;
+    wchar_t text[MAX_PATH] = {};
     if (FAILED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) return false;
-    *target = text;
-    text[0] = '\0';
+    *target = Narrow(text);
+    // The item list names the target in Unicode; the plain path of a link
+    // may be kept in the ANSI code page only.
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(link->GetIDList(&items)) && items != nullptr) {
+        wchar_t listed[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(items, listed)) *target = Narrow(listed);
+        CoTaskMemFree(items);
+    }
+    text[0] = L'\0';
     if (FAILED(link->GetWorkingDirectory(text, MAX_PATH))) return false;
-    *workingFolder = text;
+    *workingFolder = Narrow(text);
     return true;
 }
 
 bool ReadRegistryValue(HKEY root, const std::string& key, const std::string& name, RegistryValue* value) {
     RegKey opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, Widen(key).c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) != ERROR_SUCCESS) return false;
     BYTE data[1024] = {};
     DWORD size = sizeof data;
     DWORD type = REG_NONE;
@@ -369,13 +381,28 @@ bool ReadRegistryValue(HKEY root, const std::string& key, const std::string& nam
     return true;
 }
 
+bool ReadRegistryText(HKEY root, const std::string& key, const std::string& name, std::string* text) {
+    RegKey opened;
+    if (RegOpenKeyExW(root, Widen(key).c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) != ERROR_SUCCESS) return false;
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data - sizeof data[0];
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(opened.Get(), Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
+    *text = Narrow(data);
+    return true;
+}
+
 bool RegistryKeyExists(HKEY root, const std::string& key) {
     RegKey opened;
-    return RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, Widen(key).c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) == ERROR_SUCCESS;
 }
 
 bool DeleteRegistryKey(HKEY root, const std::string& key) {
-    (void)RegDeleteKeyA(root, key.c_str());  // a key that was not there is fine
+    (void)RegDeleteKeyW(root, Widen(key).c_str());  // a key that was not there is fine
     return !RegistryKeyExists(root, key);
 }
 

@@ -64,7 +64,8 @@ private:
 DialogKind KindOf(HWND dialog);
 
 // Texts go through WM_GETTEXT / WM_SETTEXT with a bounded send, so a hung
-// installer gives an empty text instead of a hung test.
+// installer gives an empty text instead of a hung test. Texts and paths are
+// UTF-8, passed to and from the system's wide calls.
 std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int id);
 bool SetControlText(HWND dialog, int id, const std::string& text);
@@ -116,6 +117,8 @@ struct RegistryValue {
 };
 // False when the key or the value is missing.
 bool ReadRegistryValue(HKEY root, const std::string& key, const std::string& name, RegistryValue* value);
+// A REG_SZ value read through the wide calls, as UTF-8.
+bool ReadRegistryText(HKEY root, const std::string& key, const std::string& name, std::string* text);
 bool RegistryKeyExists(HKEY root, const std::string& key);
 // Deletes a key without subkeys; true when it is gone.
 bool DeleteRegistryKey(HKEY root, const std::string& key);

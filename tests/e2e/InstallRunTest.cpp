@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "InstallerFixture.h"
+#include "platform/WideText.h"
 
 using namespace e2e;
 
@@ -537,6 +538,129 @@ TEST_F(FailedFileTest, AFullDiskIsToldAndLeavesTheOldFileWhole) {
     EXPECT_EQ(content, ListOf({kProduct, installed("readme.txt")}));
     EXPECT_TRUE(RemoveTree(typedFolder_));
     EXPECT_TRUE(DeleteFileA((root + "ballast").c_str()));
+}
+
+// --- packages in any language ---
+
+namespace unicode {
+constexpr char kProduct[] = "日本語アプリ";
+constexpr char kTitle[] = "Müller 日本 日本語アプリ Setup";
+constexpr char kWelcome[] = "Willkommen bei Müller.\n日本語のテキスト 😀";
+constexpr char kLicense[] = "ライセンス für Müller";
+const std::string kLongGroup(100, 'G');
+const std::string kLongName(100, 'N');
+}  // namespace unicode
+
+// Sets the temporary folder for this process and the installers it starts;
+// puts the old one back at the end.
+class TemporaryFolderScope {
+public:
+    explicit TemporaryFolderScope(const std::string& folder) {
+        for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+            wchar_t old[MAX_PATH] = {};
+            const DWORD length = GetEnvironmentVariableW(name, old, MAX_PATH);
+            saved_.push_back(length > 0 && length < MAX_PATH ? std::wstring(old, length) : std::wstring());
+            SetEnvironmentVariableW(name, Widen(folder).c_str());
+        }
+    }
+    ~TemporaryFolderScope() {
+        SetEnvironmentVariableW(L"TEMP", saved_[0].empty() ? nullptr : saved_[0].c_str());
+        SetEnvironmentVariableW(L"TMP", saved_[1].empty() ? nullptr : saved_[1].c_str());
+    }
+
+private:
+    std::vector<std::wstring> saved_;
+};
+
+// "unicode": UTF-8 control files with and without the mark, German,
+// Japanese and an emoji in the title and texts, payload names "Übersicht.txt"
+// and "日本語.txt", a product (so a registry key and a start-menu group) with
+// a Japanese name, and a second shortcut whose path passes 260 characters.
+TEST_F(InstallRunTest, APackageInAnyLanguageShowsAndInstallsItsOwnCharacters) {
+    ForgetProduct(unicode::kProduct);
+    const std::string programs = SpecialFolder(CSIDL_PROGRAMS);
+    ASSERT_FALSE(programs.empty());
+    const std::string group = programs + "\\" + unicode::kProduct;
+    const std::string longGroup = programs + "\\" + unicode::kLongGroup;
+    (void)RemoveTree(group);
+    (void)RemoveTree(longGroup);
+    const std::string folder = scratch_ + "\\フォルダ Müller";
+    typedFolder_ = folder;
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\日本語.txt", kOldContent));
+
+    HWND wizard = OpenWizard("unicode");
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(ShowsPage(wizard, page::kWelcome, unicode::kTitle));
+    EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard, ctl::kText)), unicode::kWelcome);
+    ASSERT_TRUE(NextTo(wizard, page::kLicense, unicode::kTitle));
+    EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard, ctl::kText)), unicode::kLicense);
+    ASSERT_TRUE(NextTo(wizard, page::kFolder, unicode::kTitle));
+    EXPECT_EQ(ControlText(wizard, ctl::kFolder), "C:\\Program Files\\" + std::string(unicode::kProduct));
+    ASSERT_TRUE(SetControlText(wizard, ctl::kFolder, folder));
+    ASSERT_TRUE(NextTo(wizard, page::kShortcuts, unicode::kTitle));
+    ASSERT_TRUE(TickBoxes(wizard, kStartMenuBox));
+    ASSERT_TRUE(NextTo(wizard, page::kSummary, unicode::kTitle));
+    EXPECT_EQ(ControlText(wizard, ctl::kSummary).find("The files will be installed to:\n" + folder + "\n"), 0u);
+    Click(wizard, ctl::kNext);  // "Install"
+
+    HWND question = WaitForMessageBox();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(WindowText(question), unicode::kTitle);
+    EXPECT_EQ(MessageText(question), OverwriteQuestion("日本語.txt"));
+    Answer(question, IDYES);
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished, unicode::kTitle));
+    EXPECT_EQ(ControlText(wizard, ctl::kSummary), "Installation finished!\n\nClick done to exit.");
+
+    for (const char* name : {"Übersicht.txt", "日本語.txt"}) {
+        EXPECT_TRUE(SameContent(folder + "\\" + name, SourceFile("unicode", name))) << name;
+    }
+    std::string target, workingFolder;
+    EXPECT_TRUE(ReadShellLink(group + "\\日本語.lnk", &target, &workingFolder));
+    EXPECT_EQ(target, folder + "\\日本語.txt");
+    const std::string longLink = longGroup + "\\" + unicode::kLongName + ".lnk";
+    EXPECT_GT(longLink.size(), 260u);
+    EXPECT_TRUE(PathExists(longLink)) << longLink;
+    std::string text;
+    EXPECT_TRUE(ReadRegistryText(HKEY_LOCAL_MACHINE, UninstallKey(unicode::kProduct), "DisplayName", &text));
+    EXPECT_EQ(text, std::string(unicode::kProduct) + " (remove only)");
+    // A Japanese line has no place in a Western code page: the list is UTF-8.
+    std::string list;
+    ASSERT_TRUE(ReadFileBytes(folder + "\\uninstall.ini", &list));
+    EXPECT_EQ(list, "\xEF\xBB\xBF" + ListOf({unicode::kProduct, folder + "\\Übersicht.txt", folder + "\\日本語.txt",
+                                             group, group + "\\日本語.lnk", longGroup, longLink,
+                                             folder + "\\uninstall.ini", folder + "\\", "||||"}));
+    Click(wizard, ctl::kNext);  // "Done"
+    EXPECT_TRUE(EndsCleanly());
+    EXPECT_TRUE(RemoveTree(group));
+    EXPECT_TRUE(RemoveTree(longGroup));
+}
+
+TEST_F(InstallRunTest, AnAnsiWelcomeTextIsStillShownRight) {
+    HWND wizard = OpenWizard("ansi");
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(ShowsPage(wizard, page::kWelcome));
+    EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard, ctl::kText)), "Willkommen bei Müller.");
+}
+
+// The user's temporary folder has a Japanese name: the workspace goes there
+// and is removed there.
+TEST_F(InstallRunTest, ATemporaryFolderWithAJapaneseNameHoldsTheWorkspace) {
+    const std::string temp = scratch_ + "\\一時";
+    ASSERT_TRUE(CreateDirectoryW(Widen(temp).c_str(), nullptr));
+    TemporaryFolderScope scope(temp);
+    ASSERT_EQ(TempFolder(), temp + "\\");
+    HWND wizard = StartInstall("placement", kNoBoxes);
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_TRUE(PathExists(temp + "\\%KXInstall%")) << "no workspace in " << temp;
+    HWND question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDYES);
+    ASSERT_TRUE(ShowsPage(wizard, page::kFinished));
+    ExpectPlacedFromSource("placement", kPlacedItems);
+    Click(wizard, ctl::kNext);  // "Done"
+    EXPECT_TRUE(EndsCleanly());
+    EXPECT_FALSE(PathExists(temp + "\\%KXInstall%"));
 }
 
 // --- the closing box after "Done" ---

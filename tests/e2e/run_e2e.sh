@@ -72,6 +72,10 @@ package shortcuts shortcuts
 # The same noise behind a small first file, so a cancel lands after it.
 package cancel cancel && ln "$scratch/src/big/data/noise.bin" "$scratch/src/cancel/data/noise.bin"
 package end-of-install end-of-install
+# Texts, names, a product and a start-menu group in other languages (UTF-8),
+# and a welcome text in Windows-1252.
+package unicode unicode
+package ansi ansi
 package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
 cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
 # data\marked.bin: noise with a marker in its middle, which stays readable
