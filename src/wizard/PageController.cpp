@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "control/TextEncoding.h"
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
 #include "state/ExitCodes.h"
@@ -190,7 +191,7 @@ void ConfirmCancel(InstallerState& state, const std::function<bool(const std::st
 void UpdateDiskSpace(InstallerState& state, WizardView& view) {
     const std::string folder = view.ControlText(IDC_FOLDER);
     uint64_t freeBytes = 0;
-    if (!view.FreeBytes(folder.substr(0, 2), &freeBytes)) freeBytes = 0;
+    if (!view.FreeBytes(FirstCharacters(folder, 2), &freeBytes)) freeBytes = 0;
     const uint64_t megabytes = freeBytes / kMegabyte;
     state.availableMegabytes = megabytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(megabytes);
     char label[128];
@@ -209,12 +210,12 @@ void OnFolderTimer(InstallerState& state, WizardView& view) {
 bool CheckInstallFolder(InstallerState& state, WizardView& view) {
     const std::string folder = view.ControlText(IDC_FOLDER);
     UpdateDiskSpace(state, view);
-    if (folder.size() < 2) {
+    if (CountUtf8Characters(folder) < 2) {
         view.ShowWarning("You have to enter a valid install path before continuing.");
         return false;
     }
     if (state.neededMegabytes >= state.availableMegabytes) {
-        view.ShowWarning(std::string("There isn't enough free disk space on drive ") + folder[0] +
+        view.ShowWarning(std::string("There isn't enough free disk space on drive ") + FirstCharacters(folder, 1) +
                          ".\nPlease free some disk space and try again.");
         return false;
     }
@@ -252,7 +253,7 @@ bool CanCreateFileIn(const std::string& folder) {
 
 std::string BuildSummary(const InstallerState& state, const std::string& folder, bool startMenu, bool desktop,
                          bool quickLaunch) {
-    std::string summary = "The files will be installed to:\n" + folder.substr(0, 259);
+    std::string summary = "The files will be installed to:\n" + FirstCharacters(folder, 259);
     if (!state.shortcutsDefined) return summary;
     summary += "\n\nShortcuts to create:\n";
     const size_t before = summary.size();

@@ -277,6 +277,20 @@ TEST_F(PageControllerTest, TheFolderCheckSendsTheUserBackToTheFolderPage) {
     EXPECT_EQ(3u, view.warnings.size());
 }
 
+// Lengths and the drive are counted in characters, not in UTF-8 bytes.
+TEST_F(PageControllerTest, TheFolderChecksCountCharacters) {
+    const std::string japanese = "\xE6\x97\xA5";  // one character of three bytes
+    view.text[IDC_FOLDER] = japanese;
+    EXPECT_FALSE(CheckInstallFolder(state, view));
+    EXPECT_EQ("You have to enter a valid install path before continuing.", view.warnings.back());
+    view.text[IDC_FOLDER] = japanese + japanese;
+    view.freeBytes = 0;
+    EXPECT_FALSE(CheckInstallFolder(state, view));
+    EXPECT_EQ(japanese + japanese, view.roots.back());
+    EXPECT_EQ("There isn't enough free disk space on drive " + japanese + ".\nPlease free some disk space and try again.",
+              view.warnings.back());
+}
+
 TEST_F(PageControllerTest, AnUnknownDriveHasNoFreeSpace) {
     view.text[IDC_FOLDER] = "\\\\server\\share";
     view.freeKnown = false;
