@@ -5,10 +5,12 @@
 #include <shlobj.h>
 
 #include "install/Installation.h"
+#include "install/ShellLink.h"
 #include "platform/Win32Handles.h"
 #include "resources/ResourceIds.h"
 #include "startup/RemoveFolderTree.h"
 #include "state/ExitCodes.h"
+#include "state/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
@@ -81,21 +83,10 @@ public:
 
     bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                          const std::string& linkPath) override {
-        ComPtr<IShellLinkW> link;
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive()))) {
-            return false;
-        }
-        ComPtr<IPersistFile> file;
-        if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
-        link->SetPath(Widen(target).c_str());
-        link->SetWorkingDirectory(Widen(workingFolder).c_str());
-        link->SetDescription(L"");
-        return SUCCEEDED(file->Save(WidePath(linkPath).c_str(), TRUE));
+        return SaveShellLink(target, workingFolder, linkPath);
     }
 
-    void NotifyFolderCreated(const std::string& folder) override {
-        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW | SHCNF_FLUSH, Widen(folder).c_str(), nullptr);
-    }
+    void NotifyFolderCreated(const std::string& folder) override { NotifyShellOfFolder(folder); }
 
 private:
     static HWND Wizard() { return static_cast<HWND>(theInstaller.wizardWindow); }
@@ -126,7 +117,10 @@ DWORD WINAPI InstallWorker(void*) {
     if (outcome != InstallOutcome::Finished) {
         // Files placed so far stay; nothing else is shown.
         (void)RemoveFolderTree(WorkspacePath());
-        ExitProcess(outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished);
+        const int exitCode = outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished;
+        LogEvent("exit code " + std::to_string(exitCode));
+        CloseLog();
+        ExitProcess(static_cast<UINT>(exitCode));
     }
     PostMessageW(static_cast<HWND>(theInstaller.wizardWindow), kInstallFinishedMessage, 0, 0);
     return 0;

@@ -12,6 +12,7 @@
 #include "control/TextEncoding.h"
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
+#include "state/Log.h"
 #include "state/Workspace.h"
 
 namespace {
@@ -145,15 +146,21 @@ enum class LineEnd { Next, Cancelled, Stopped };
 // Places the item until it is placed, skipped or the user stops.
 LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destination) {
     for (;;) {
+        const bool existed = platform::PathExists(destination.c_str());
         const std::string reason = PlaceItem(run, index, destination);
         if (reason.empty()) {
+            LogEvent((existed ? "replaced " : "placed ") + destination);
             AddToList(run, destination);
             return LineEnd::Next;
         }
+        LogEvent("error: " + destination + " could not be installed: " + reason);
         switch (run.view.AskAboutFailure(PlacementFailureText(destination, reason))) {
-        case FailureAnswer::Retry: continue;
-        case FailureAnswer::Ignore: run.state.missingItems.push_back(destination); return LineEnd::Next;
-        case FailureAnswer::Abort: return LineEnd::Stopped;
+        case FailureAnswer::Retry: LogEvent("retry " + destination); continue;
+        case FailureAnswer::Ignore:
+            LogEvent("skipped " + destination);
+            run.state.missingItems.push_back(destination);
+            return LineEnd::Next;
+        case FailureAnswer::Abort: LogEvent("abort at " + destination); return LineEnd::Stopped;
         }
     }
 }
@@ -173,8 +180,12 @@ LineEnd PlaceLine(Run& run, const std::string& line) {
         const OverwriteAnswer answer = run.view.AskOverwrite("The file named " + name +
                                                              " already exists at the selected location.\n"
                                                              "Do you wish to replace it?");
-        if (answer == OverwriteAnswer::Cancel) return LineEnd::Cancelled;
+        if (answer == OverwriteAnswer::Cancel) {
+            LogEvent("cancelled at " + destination);
+            return LineEnd::Cancelled;
+        }
         place = answer == OverwriteAnswer::Yes;
+        if (!place) LogEvent("kept " + destination);
     }
     if (place && PlaceAskingOnFailure(run, found->second, destination) == LineEnd::Stopped) return LineEnd::Stopped;
     run.handled += 1;
@@ -211,8 +222,10 @@ void CreateShortcuts(Run& run) {
         const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view) + "\\" + record.name + ".lnk";
         AddToList(run, createdFolder);
         if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) {
+            LogEvent("shortcut " + linkPath + " to " + record.target);
             AddToList(run, linkPath);
         } else {
+            LogEvent("error: the shortcut " + linkPath + " could not be saved");
             run.state.missingItems.push_back("the shortcut " + linkPath);
         }
     }
@@ -230,10 +243,15 @@ bool SamePath(const std::string& a, const std::string& b) {
 
 bool WriteUninstallValues(platform::RegistryRoot root, const std::string& key, const std::string& product,
                           const std::string& uninstaller) {
-    return platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)") &&
-           platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"") &&
-           platform::WriteRegistryDword(root, key, "NoModify", 1) &&
-           platform::WriteRegistryDword(root, key, "NoRepair", 1);
+    const std::string where = (root == platform::RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") + key;
+    const bool written = platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)") &&
+                         platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"") &&
+                         platform::WriteRegistryDword(root, key, "NoModify", 1) &&
+                         platform::WriteRegistryDword(root, key, "NoRepair", 1);
+    LogEvent(written ? "registry " + where + ": DisplayName=\"" + product + " (remove only)\", UninstallString=\"\\\"" +
+                           uninstaller + "\\\"\", NoModify=1, NoRepair=1"
+                     : "error: registry " + where + " could not be written");
+    return written;
 }
 
 // For every user where we may, else for the one running us: the list of
@@ -265,6 +283,7 @@ void RegisterUninstaller(Run& run) {
     if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller)) {
         run.state.missingItems.push_back("the entry in the list of installed programs");
     }
+    LogEvent("uninstall list " + run.listPath);
 }
 
 void StartUninstallList(Run& run) {
@@ -278,6 +297,7 @@ void StartUninstallList(Run& run) {
 InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
     Run run{state, view};
     run.folderText = view.InstallFolderText();
+    LogEvent("installing into " + run.folderText);
     run.installPath = WithTrailingBackslash(run.folderText);
     run.listPath = run.installPath + "uninstall.ini";
     view.UseReportingWindow();

@@ -119,6 +119,11 @@ struct CivilTime {
 bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime);
 
 void SleepMilliseconds(uint32_t milliseconds);
+// The local time now, as "YYYY-MM-DD hh:mm:ss.mmm".
+std::string LocalTimeStamp();
+// Free bytes available to the user on the drive that root names; false
+// when unknown.
+bool GetFreeBytes(const std::string& root, uint64_t* bytes);
 
 // std::fopen with this system's path rules.
 std::FILE* OpenStream(const char* path, const char* mode);

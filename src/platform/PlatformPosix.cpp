@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -321,6 +322,25 @@ std::string RegistryPath(RegistryRoot root, const std::string& subKey) {
 }
 
 }  // namespace
+
+std::string LocalTimeStamp() {
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local {};
+    localtime_r(&now.tv_sec, &local);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    return text;
+}
+
+// Drive letters mean nothing here: every root is the temporary folder's file system.
+bool GetFreeBytes(const std::string&, uint64_t* bytes) {
+    struct statvfs info {};
+    if (::statvfs(NativePath(GetTempFolder().c_str()).c_str(), &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    return true;
+}
 
 std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(NativePath(path).c_str(), mode); }
 

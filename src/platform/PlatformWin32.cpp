@@ -241,6 +241,22 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
+std::string LocalTimeStamp() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
+}
+
+bool GetFreeBytes(const std::string& root, uint64_t* bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(Widen(root).c_str(), &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
+}
+
 std::FILE* OpenStream(const char* path, const char* mode) { return _wfopen(WidePath(path).c_str(), Widen(mode).c_str()); }
 
 std::string GetSpecialFolderPath(int folderId) {

@@ -3,11 +3,14 @@
 
 #include "platform/Platform.h"
 #include "platform/WideText.h"
+#include "startup/CommandLine.h"
 #include "startup/ControlFiles.h"
 #include "startup/ExtractionDialog.h"
 #include "startup/PackageLoader.h"
 #include "startup/RemoveFolderTree.h"
+#include "startup/SilentRun.h"
 #include "state/ExitCodes.h"
+#include "state/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/BackgroundWindow.h"
@@ -56,6 +59,8 @@ DWORD WINAPI LoaderThread(void*) {
         return 0;
     }
     if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
+    LogEvent("payload: " + std::to_string(theInstaller.payloadItemCount) + " items, " +
+             std::to_string(theInstaller.payloadBytes) + " bytes");
     // With fullscreen.txt the background runs here until the process ends;
     // its opening completes the loading.
     if (LoadControlFiles(theInstaller, platform::GetTempFolder())) RunBackgroundWindow();
@@ -113,21 +118,8 @@ int ReportStartFailure() {
     return kExitCouldNotStart;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    RestrictLibrarySearch();
-    (void)LoadSystemLibrary(L"RichEd32.dll");  // the wizard's text box class
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);  // the progress bars' class
-    theInstaller.instance = instance;
-    // Before anything touches the workspace.
-    HANDLE workspaceClaim = ClaimWorkspace();
-    if (workspaceClaim == nullptr) {
-        MessageBoxW(nullptr, Widen(kAnotherRunningText).c_str(), Widen(kStartFailureCaption).c_str(),
-                    MB_OK | MB_ICONEXCLAMATION);
-        return kExitAnotherRunning;
-    }
+// The wizard's run, from the extraction dialog to the last page.
+int RunWithWindows() {
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
     if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
@@ -143,9 +135,65 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         if (theInstaller.currentPage == kPageFinished) exitCode = FinishedExitCode(theInstaller);
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
+    return exitCode;
+}
+
+void StartLog(const CommandLine& line, const std::string& arguments) {
+    if (line.logPath.empty() || !OpenLog(line.logPath)) return;  // without a log the run goes on
+    LogEvent("KXInstall " KX_VERSION " started: " + platform::GetModuleFilePath());
+    LogEvent("command line: " + arguments);
+}
+
+int Ended(int exitCode) {
+    LogEvent("exit code " + std::to_string(exitCode));
+    CloseLog();
+    return exitCode;
+}
+
+void ShowSwitchesBox(const std::string& text, UINT icon) {
+    MessageBoxW(nullptr, Widen(text).c_str(), Widen(kStartFailureCaption).c_str(), MB_OK | icon);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+    RestrictLibrarySearch();
+    const std::string arguments = Narrow(commandLine);
+    const CommandLine line = ParseCommandLine(arguments);
+    StartLog(line, arguments);
+    if (!line.unknown.empty()) {
+        LogEvent("error: unknown switch " + line.unknown);
+        if (!line.silent) ShowSwitchesBox(UnknownSwitchText(line.unknown), MB_ICONERROR);
+        return Ended(kExitCouldNotStart);
+    }
+    if (line.help) {
+        if (!line.silent) ShowSwitchesBox(SwitchesText(), MB_ICONINFORMATION);
+        return Ended(kExitFinished);
+    }
+    theInstaller.instance = instance;
+    theInstaller.presetFolder = line.folder;
+    // Before anything touches the workspace.
+    HANDLE workspaceClaim = ClaimWorkspace();
+    if (workspaceClaim == nullptr) {
+        LogEvent("error: another installation is already running");
+        if (!line.silent) {
+            MessageBoxW(nullptr, Widen(kAnotherRunningText).c_str(), Widen(kStartFailureCaption).c_str(),
+                        MB_OK | MB_ICONEXCLAMATION);
+        }
+        return Ended(kExitAnotherRunning);
+    }
+    int exitCode = kExitFinished;
+    if (line.silent) {
+        exitCode = RunSilently();
+    } else {
+        (void)LoadSystemLibrary(L"RichEd32.dll");  // the wizard's text box class
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);  // the progress bars' class
+        exitCode = RunWithWindows();
+    }
     if (workspaceClaim != INVALID_HANDLE_VALUE) {
         ReleaseMutex(workspaceClaim);
         CloseHandle(workspaceClaim);
     }
-    return exitCode;
+    return Ended(exitCode);
 }

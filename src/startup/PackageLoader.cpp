@@ -12,6 +12,7 @@
 #include "archive/PackageLocator.h"
 #include "platform/Platform.h"
 #include "startup/RemoveFolderTree.h"
+#include "state/Log.h"
 #include "state/Workspace.h"
 
 namespace {
@@ -82,7 +83,10 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
     if (!input.IsOpen()) return CopyResult::Damaged;
     package::PackageLocation where;
     std::string reason;
-    if (!package::LocatePackage(input.Get(), &where, &reason)) return CopyResult::Damaged;
+    if (!package::LocatePackage(input.Get(), &where, &reason)) {
+        LogEvent("package damaged: " + reason);
+        return CopyResult::Damaged;
+    }
     platform::UniqueFile output(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
     if (!output.IsOpen()) return CopyResult::WriteFailed;
 
@@ -109,7 +113,12 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
         copied += chunk;
         if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
     }
-    if (where.hasIntegrityRecord && crc != where.expectedCrc) return CopyResult::Damaged;
+    if (where.hasIntegrityRecord && crc != where.expectedCrc) {
+        LogEvent("package damaged: its CRC-32 does not match its integrity record");
+        return CopyResult::Damaged;
+    }
+    LogEvent("package: " + std::to_string(length) + " bytes, " +
+             (where.hasIntegrityRecord ? "CRC-32 matches its integrity record" : "no integrity record"));
     return CopyResult::Copied;
 }
 

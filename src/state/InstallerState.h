@@ -80,6 +80,7 @@ struct InstallerState {
     std::string licenseText;
     std::string defaultFolder;
     std::string preferredFolder;
+    std::string presetFolder;  // /D= on the command line: before both of these
     bool shortcutsDefined = false;
     std::vector<ShortcutRecord> shortcutTable;  // at most kMaxShortcutRecords
     int32_t shortcutCount = 0;

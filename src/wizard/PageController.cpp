@@ -56,6 +56,11 @@ void SetUpFinishedPage(InstallerState& state, WizardView& view) {
 
 const char* PageName(int32_t page) { return (page >= 0 && page <= kPageFinished) ? kPageNames[page] : ""; }
 
+std::string StartingFolder(const InstallerState& state) {
+    if (!state.presetFolder.empty()) return state.presetFolder;
+    return state.preferredFolder.empty() ? state.defaultFolder : state.preferredFolder;
+}
+
 std::string FinishedText(const std::vector<std::string>& missingItems) {
     if (missingItems.empty()) return kFinishedText;
     std::string text = "Installation finished, but these items were not installed:\n";

@@ -77,6 +77,9 @@ bool CheckInstallFolder(InstallerState& state, WizardView& view);
 // nothing behind.
 bool CanCreateFileIn(const std::string& folder);
 
+// The folder the folder field starts with: /D=, else def_install.txt's.
+std::string StartingFolder(const InstallerState& state);
+
 // The finished page's text: the plain one, or the items that were not
 // installed (five at most, then how many more).
 std::string FinishedText(const std::vector<std::string>& missingItems);

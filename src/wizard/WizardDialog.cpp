@@ -9,6 +9,7 @@
 #include "install/InstallWorker.h"
 #include "resources/ResourceIds.h"
 #include "startup/RemoveFolderTree.h"
+#include "state/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
@@ -68,6 +69,7 @@ public:
     void SetCaption(const std::string& caption) override { SetWindowTextW(dialog_, Widen(caption).c_str()); }
 
     void ShowWarning(const std::string& text) override {
+        LogEvent("warning: " + text);
         MessageBoxW(dialog_, Widen(text).c_str(), Widen(TitleText(theInstaller)).c_str(), MB_OK | MB_ICONEXCLAMATION);
     }
 
@@ -82,12 +84,7 @@ public:
         InvalidateRect(dialog_, nullptr, FALSE);
     }
 
-    bool FreeBytes(const std::string& root, uint64_t* bytes) override {
-        ULARGE_INTEGER available;
-        if (!GetDiskFreeSpaceExW(Widen(root).c_str(), &available, nullptr, nullptr)) return false;
-        *bytes = available.QuadPart;
-        return true;
-    }
+    bool FreeBytes(const std::string& root, uint64_t* bytes) override { return platform::GetFreeBytes(root, bytes); }
 
     bool CanWriteTo(const std::string& folder) override { return CanCreateFileIn(folder); }
 
@@ -127,7 +124,10 @@ public:
             ShellExecuteW(nullptr, nullptr, Widen(state.eoiTarget).c_str(), L"", L"", SW_SHOW);  // a target that won't open is let go
         }
         (void)RemoveFolderTree(WorkspacePath());
-        std::exit(FinishedExitCode(state));
+        const int exitCode = FinishedExitCode(state);
+        LogEvent("exit code " + std::to_string(exitCode));
+        CloseLog();
+        std::exit(exitCode);
     }
 
 private:
@@ -137,8 +137,7 @@ private:
 void OnInitDialog(HWND dialog) {
     InstallerState& state = theInstaller;
     state.wizardWindow = dialog;
-    const std::string& folder = state.preferredFolder.empty() ? state.defaultFolder : state.preferredFolder;
-    SetDlgItemTextW(dialog, IDC_FOLDER, Widen(folder).c_str());
+    SetDlgItemTextW(dialog, IDC_FOLDER, Widen(StartingFolder(state)).c_str());
     for (int box : {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH}) CheckDlgButton(dialog, box, BST_CHECKED);
     HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));

@@ -47,6 +47,15 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
     return TRUE;
 }
 
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+    search->found->push_back(window);
+    return FALSE;
+}
+
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
     DWORD written = 0;
     return WriteFile(file, data, size, &written, nullptr) && written == size;
@@ -129,12 +138,12 @@ bool UsePrivateDesktop(const std::string& name) {
 
 Installer::~Installer() { Kill(); }
 
-bool Installer::Start(const std::string& path) {
+bool Installer::Start(const std::string& path, const std::string& arguments) {
     Kill();
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
-    std::string commandLine = "\"" + path + "\"";
+    std::string commandLine = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
     if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process_)) {
         process_ = PROCESS_INFORMATION{};
@@ -165,6 +174,14 @@ void Installer::Kill() {
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
     process_ = PROCESS_INFORMATION{};
+}
+
+bool Installer::ShowsAnyWindow() const {
+    std::vector<HWND> found;
+    if (process_.hProcess == nullptr) return false;
+    DialogSearch search = {process_.dwProcessId, &found};
+    EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return !found.empty();
 }
 
 std::vector<HWND> Installer::Dialogs() const {

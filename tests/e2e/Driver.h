@@ -41,8 +41,10 @@ public:
     Installer(const Installer&) = delete;
     Installer& operator=(const Installer&) = delete;
 
-    // Runs the program without arguments. False when it cannot be started.
-    bool Start(const std::string& path);
+    // Runs the program with these arguments. False when it cannot be started.
+    bool Start(const std::string& path, const std::string& arguments = std::string());
+    // Whether any top-level window of the process is visible now.
+    bool ShowsAnyWindow() const;
     bool HasExited() const;
     // Waits for the end of the process; false on timeout (exitCode untouched).
     bool WaitForExit(DWORD* exitCode, DWORD timeoutMs = kWaitMs);

@@ -24,10 +24,10 @@ void InstallerTest::SetUp() {
 
 void InstallerTest::TearDown() { installer.Kill(); }
 
-testing::AssertionResult InstallerTest::Start(const std::string& package) {
+testing::AssertionResult InstallerTest::Start(const std::string& package, const std::string& arguments) {
     const std::string path = PackagePath(package);
     if (!PathExists(path)) return testing::AssertionFailure() << "no test package " << path;
-    if (!installer.Start(path)) return testing::AssertionFailure() << "cannot start " << path;
+    if (!installer.Start(path, arguments)) return testing::AssertionFailure() << "cannot start " << path;
     return testing::AssertionSuccess();
 }
 

@@ -65,7 +65,7 @@ protected:
 
     // Starts the installer of a test package; the wizard is then awaited
     // separately. Fails the test when it cannot start.
-    testing::AssertionResult Start(const std::string& package);
+    testing::AssertionResult Start(const std::string& package, const std::string& arguments = std::string());
     // Starts the installer and waits for its wizard; null when none comes.
     HWND OpenWizard(const std::string& package);
     // The wizard's caption reads "<title> - <page>" (waits for it).

@@ -1,0 +1,34 @@
+#include "state/Log.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/Platform.h"
+
+namespace {
+
+std::mutex logLock;
+std::FILE* logFile = nullptr;
+
+}  // namespace
+
+bool OpenLog(const std::string& path) {
+    std::lock_guard<std::mutex> hold(logLock);
+    if (logFile != nullptr) std::fclose(logFile);
+    logFile = platform::OpenStream(path.c_str(), "wb");
+    return logFile != nullptr;
+}
+
+void LogEvent(const std::string& text) {
+    std::lock_guard<std::mutex> hold(logLock);
+    if (logFile == nullptr) return;
+    const std::string line = platform::LocalTimeStamp() + " " + text + "\r\n";
+    std::fwrite(line.data(), 1, line.size(), logFile);
+    std::fflush(logFile);
+}
+
+void CloseLog() {
+    std::lock_guard<std::mutex> hold(logLock);
+    if (logFile != nullptr) std::fclose(logFile);
+    logFile = nullptr;
+}

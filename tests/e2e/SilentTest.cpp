@@ -1,0 +1,198 @@
+// Unattended installations: /S, /D=, /LOG=, /? and unknown switches, and
+// what each run leaves behind and returns.
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "InstallerFixture.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr char kProduct[] = "Sample App";
+constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
+const std::vector<std::string> kPayload = {"readme.txt", "docs\\manual.txt", "data\\settings.ini",
+                                           "UninstallPlaceholder.txt"};
+
+std::string CurrentTestName() { return testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+std::string SourceFile(const std::string& name) {
+    const char* folder = std::getenv("KX_E2E_SOURCES");
+    return std::string(folder ? folder : ".") + "\\sample-app\\" + name;
+}
+
+// Every shortcut file the example package can make.
+std::vector<std::string> ExampleShortcuts() {
+    const std::string group = SpecialFolder(CSIDL_PROGRAMS) + "\\" + kProduct;
+    return {group + "\\Readme.lnk", group + "\\User Manual.lnk",
+            SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\Sample App Readme.lnk",
+            SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch\\Sample App Readme.lnk"};
+}
+
+void RemoveExampleTraces() {
+    for (const std::string& link : ExampleShortcuts()) (void)DeleteFileA(link.c_str());
+    (void)RemoveTree(SpecialFolder(CSIDL_PROGRAMS) + "\\" + kProduct);
+    (void)DeleteRegistryKey(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+class SilentTest : public InstallerTest {
+protected:
+    void SetUp() override {
+        InstallerTest::SetUp();
+        scratch_ = TempFolder() + "kx-e2e-" + CurrentTestName();
+        ASSERT_TRUE(RemoveTree(scratch_));
+        ASSERT_TRUE(CreateDirectoryA(scratch_.c_str(), nullptr));
+        RemoveExampleTraces();
+        // The installer writes into the quick-launch folder but never makes
+        // it; a fresh Wine prefix has none.
+        const std::string browserFolder = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer";
+        if (!PathExists(browserFolder)) madeFolder_ = browserFolder;
+        (void)SHCreateDirectoryExA(nullptr, (browserFolder + "\\Quick Launch").c_str(), nullptr);
+    }
+
+    void TearDown() override {
+        InstallerTest::TearDown();
+        RemoveExampleTraces();
+        (void)RemoveTree(scratch_);
+        if (!madeFolder_.empty()) {
+            EXPECT_TRUE(RemoveTree(madeFolder_));
+        }
+    }
+
+    // Runs the package with the arguments to its end; the exit code, or -1
+    // when it did not end. Notes whether any window of it ever showed.
+    int RunToEnd(const std::string& package, const std::string& arguments) {
+        if (!Start(package, arguments)) return -1;
+        while (!installer.HasExited()) {
+            sawWindow_ = sawWindow_ || installer.ShowsAnyWindow();
+            Sleep(2);
+        }
+        DWORD exitCode = 0;
+        return installer.WaitForExit(&exitCode, 0) ? static_cast<int>(exitCode) : -1;
+    }
+
+    // What the example leaves: the list, the shortcuts, the entry.
+    std::string Traces(const std::string& folder) {
+        std::string traces;
+        if (!ReadFileBytes(folder + "\\uninstall.ini", &traces)) traces = "(no list)";
+        for (const std::string& link : ExampleShortcuts()) traces += PathExists(link) ? "+" + link : "-" + link;
+        std::string text;
+        traces += ReadRegistryText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &text) ? text : "(no entry)";
+        return traces;
+    }
+
+    std::string scratch_;
+    std::string madeFolder_;
+    bool sawWindow_ = false;
+};
+
+// Clicking through the wizard with its defaults, then /S into another
+// folder: the same files, list, shortcuts and entry, and no window at all.
+TEST_F(SilentTest, SilentInstallDoesWhatClickingThroughTheDefaultsDoes) {
+    const std::string clicked = scratch_ + "\\Clicked";
+    HWND wizard = OpenWizard("sample-app");
+    ASSERT_NE(wizard, nullptr);
+    Click(wizard, ctl::kNext);  // license
+    ASSERT_TRUE(WaitUntil([&] { return ControlVisible(wizard, ctl::kLicensePrompt); }));
+    Click(wizard, ctl::kNext);  // folder page
+    ASSERT_TRUE(WaitUntil([&] { return ControlVisible(wizard, ctl::kFolder); }));
+    ASSERT_TRUE(SetControlText(wizard, ctl::kFolder, clicked));
+    Click(wizard, ctl::kNext);  // shortcuts, all ticked
+    ASSERT_TRUE(WaitUntil([&] { return ControlVisible(wizard, ctl::kStartMenu); }));
+    Click(wizard, ctl::kNext);  // summary
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kNext) == "Install"; }));
+    Click(wizard, ctl::kNext);
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kNext) == "Done"; }));
+    Click(wizard, ctl::kNext);
+    HWND question = WaitForMessageBox();
+    ASSERT_NE(question, nullptr);
+    Click(question, IDNO);
+    ASSERT_TRUE(EndsCleanly());
+    std::string expected = Traces(clicked);
+    RemoveExampleTraces();
+
+    const std::string folder = scratch_ + "\\Some Folder\\App";
+    ASSERT_TRUE(CreateDirectoryA((scratch_ + "\\Some Folder").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\readme.txt", "an old readme"));  // replaced, as Yes would
+    const std::string log = scratch_ + "\\setup.log";
+    EXPECT_EQ(RunToEnd("sample-app", "/LOG=" + log + " /s /D=" + folder), 0);
+    EXPECT_FALSE(sawWindow_) << "a window showed during a silent run";
+    EXPECT_FALSE(PathExists(WorkspacePath()));
+    for (const std::string& name : kPayload) EXPECT_TRUE(SameContent(folder + "\\" + name, SourceFile(name))) << name;
+    for (size_t at = expected.find(clicked); at != std::string::npos; at = expected.find(clicked, at)) {
+        expected.replace(at, clicked.size(), folder);
+    }
+    EXPECT_EQ(Traces(folder), expected);
+
+    std::string text;
+    ASSERT_TRUE(ReadFileBytes(log, &text));
+    EXPECT_NE(text.find(" command line: /LOG=" + log + " /s /D=" + folder + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" replaced " + folder + "\\readme.txt\r\n"), std::string::npos) << text;
+    for (const char* name : {"docs\\manual.txt", "data\\settings.ini", "UninstallPlaceholder.txt"}) {
+        EXPECT_NE(text.find(" placed " + folder + "\\" + name + "\r\n"), std::string::npos) << name;
+    }
+    EXPECT_NE(text.find(" registry HKEY_LOCAL_MACHINE\\" + std::string(kUninstallKey)), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 13), "exit code 0\r\n");
+}
+
+TEST_F(SilentTest, TheFolderSwitchPresetsTheFieldOfTheWizard) {
+    const std::string folder = scratch_ + "\\Preset Folder";
+    ASSERT_TRUE(Start("sample-app", "/D=" + folder));
+    HWND wizard = installer.WaitForDialog(DialogKind::kWizard);
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(ControlText(wizard, ctl::kFolder), folder);
+}
+
+// The UNC folder has no free space to report, so the folder check fails.
+TEST_F(SilentTest, AFolderThatFailsItsCheckStopsWithExitCodeTwoAndPlacesNothing) {
+    const std::string log = scratch_ + "\\setup.log";
+    EXPECT_EQ(RunToEnd("sample-app", "/S /LOG=" + log + " /D=\\\\server\\share\\App"), 2);
+    EXPECT_FALSE(sawWindow_);
+    EXPECT_FALSE(PathExists(WorkspacePath()));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    std::string text;
+    ASSERT_TRUE(ReadFileBytes(log, &text));
+    EXPECT_NE(text.find("folder check failed: There isn't enough free disk space"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" placed "), std::string::npos) << text;
+}
+
+TEST_F(SilentTest, ADamagedInstallerEndsWithExitCodeOneAndNoBox) {
+    EXPECT_EQ(RunToEnd("damaged-half", "/S"), 1);
+    EXPECT_FALSE(sawWindow_);
+    EXPECT_FALSE(PathExists(WorkspacePath()));
+}
+
+TEST_F(SilentTest, UnknownSwitchesAreNamedInABoxOrSilentlyEndWithExitCodeOne) {
+    ASSERT_TRUE(Start("sample-app", "/X"));
+    HWND box = WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WindowText(box), "Installer");
+    EXPECT_EQ(MessageText(box).find("Unknown switch: /X\n\nThe installer knows these switches:\n/S\t"), 0u)
+        << MessageText(box);
+    Click(box, IDOK);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(installer.WaitForExit(&exitCode));
+    EXPECT_EQ(exitCode, 1u);
+
+    EXPECT_EQ(RunToEnd("sample-app", "/S /X"), 1);
+    EXPECT_FALSE(sawWindow_);
+}
+
+TEST_F(SilentTest, HelpListsTheSwitchesAndTheExitCodes) {
+    ASSERT_TRUE(Start("sample-app", "/?"));
+    HWND box = WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    const std::string text = MessageText(box);
+    EXPECT_NE(text.find("/LOG=<file>"), std::string::npos) << text;
+    EXPECT_NE(text.find("3\tthe installation finished, but some items were not installed"), std::string::npos);
+    Click(box, IDOK);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(installer.WaitForExit(&exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
