@@ -18,7 +18,10 @@ namespace {
 
 const std::string& Scratch() {
     static const std::string folder = [] {
-        std::string path = "/tmp/kx-fuzz-control-" + std::to_string(getpid());
+        // TMPDIR may point at a memory file system: the targets write files each run.
+        const char* temp = std::getenv("TMPDIR");
+        std::string path = std::string(temp != nullptr && *temp != 0 ? temp : "/tmp") +
+                           "/kx-fuzz-control-" + std::to_string(getpid());
         platform::CreateFolder(path.c_str());
         return path + "/";
     }();
