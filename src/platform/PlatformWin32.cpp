@@ -121,14 +121,7 @@ std::string ErrorMessage(uint32_t code) {
     return message;
 }
 
-std::string AnsiToUtf8(const std::string& ansi) {
-    if (ansi.empty()) return std::string();
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    if (length <= 0) return std::string();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
-    return Narrow(wide);
-}
+std::string AnsiToUtf8(const std::string& ansi) { return Narrow(WidenFrom(CP_ACP, ansi)); }
 
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
     ansi->clear();

@@ -4,14 +4,16 @@
 
 #include <cwchar>
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+std::wstring WidenFrom(unsigned codePage, const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0) return std::wstring();
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
+
+std::wstring Widen(const std::string& utf8) { return WidenFrom(CP_UTF8, utf8); }
 
 std::string Narrow(const wchar_t* wide, size_t length) {
     if (wide == nullptr || length == 0) return std::string();

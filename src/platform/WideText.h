@@ -5,6 +5,8 @@
 #include <string>
 
 std::wstring Widen(const std::string& utf8);
+// The same for text in another code page (CP_ACP, say).
+std::wstring WidenFrom(unsigned codePage, const std::string& text);
 std::string Narrow(const wchar_t* wide, size_t length);
 std::string Narrow(const wchar_t* wide);  // up to its NUL
 inline std::string Narrow(const std::wstring& wide) { return Narrow(wide.data(), wide.size()); }
