@@ -22,6 +22,7 @@ build: deps
 	@cmake --build build/host -j$(JOBS)
 	@mkdir -p dist
 	@cp build/win32/kxsetup.exe dist/kxsetup.exe
+	@cp build/win32/kxuninst.exe dist/kxuninst.exe
 	@cp build/host/tools/kxpack/kxpack dist/kxpack
 
 test: build

@@ -1,15 +1,18 @@
 #include "install/Installation.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
 #include "control/TextEncoding.h"
+#include "install/PathText.h"
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
 #include "state/Log.h"
@@ -34,16 +37,12 @@ struct Run {
     // order for each name. Built once, so placing n files costs O(n).
     std::unordered_map<std::string, int32_t> payloadIndex;
     int32_t handled = 0;
+    int64_t placedBytes = 0;  // the placed files' sizes, for the entry's estimate
     bool listInUtf8 = false;  // see AddToList
 };
 
 std::string WithTrailingBackslash(const std::string& folder) {
     return (!folder.empty() && folder.back() == '\\') ? folder : folder + "\\";
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // Rewrites the list so far from the ANSI code page into UTF-8 with the mark,
@@ -138,6 +137,7 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination) {
         reason = SystemReason();
     }
     if (!reason.empty()) RemovePartial(partial);
+    if (reason.empty()) run.placedBytes += entry.uncompressedSize;
     return reason;
 }
 
@@ -231,37 +231,65 @@ void CreateShortcuts(Run& run) {
     }
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const char x = (a[i] == '/') ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(a[i])));
-        const char y = (b[i] == '/') ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(b[i])));
-        if (x != y) return false;
-    }
-    return true;
-}
+// The entry's values beyond its name and command: what the list of
+// installed programs shows and deployment tools look for.
+struct EntryDetails {
+    std::string installLocation;
+    uint32_t estimatedKilobytes = 0;
+    // uninstall_info.txt, line by line; an empty line writes no value.
+    std::vector<std::pair<std::string, std::string>> infoValues;
+};
+
+const char* const kInfoValueNames[] = {"DisplayVersion", "Publisher", "DisplayIcon", "URLInfoAbout",
+                                       "QuietUninstallString"};
 
 bool WriteUninstallValues(platform::RegistryRoot root, const std::string& key, const std::string& product,
-                          const std::string& uninstaller) {
+                          const std::string& uninstaller, const EntryDetails& details) {
     const std::string where = (root == platform::RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") + key;
-    const bool written = platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)") &&
-                         platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"") &&
-                         platform::WriteRegistryDword(root, key, "NoModify", 1) &&
-                         platform::WriteRegistryDword(root, key, "NoRepair", 1);
-    LogEvent(written ? "registry " + where + ": DisplayName=\"" + product + " (remove only)\", UninstallString=\"\\\"" +
-                           uninstaller + "\\\"\", NoModify=1, NoRepair=1"
-                     : "error: registry " + where + " could not be written");
+    bool written = platform::WriteRegistryString(root, key, "DisplayName", product + " (remove only)") &&
+                   platform::WriteRegistryString(root, key, "UninstallString", "\"" + uninstaller + "\"") &&
+                   platform::WriteRegistryDword(root, key, "NoModify", 1) &&
+                   platform::WriteRegistryDword(root, key, "NoRepair", 1) &&
+                   platform::WriteRegistryString(root, key, "InstallLocation", details.installLocation) &&
+                   platform::WriteRegistryDword(root, key, "EstimatedSize", details.estimatedKilobytes);
+    std::string logged = "DisplayName=\"" + product + " (remove only)\", UninstallString=\"\\\"" + uninstaller +
+                         "\\\"\", NoModify=1, NoRepair=1, InstallLocation=\"" + details.installLocation +
+                         "\", EstimatedSize=" + std::to_string(details.estimatedKilobytes);
+    for (const auto& value : details.infoValues) {
+        written = written && platform::WriteRegistryString(root, key, value.first, value.second);
+        logged += ", " + value.first + "=\"" + value.second + "\"";
+    }
+    LogEvent(written ? "registry " + where + ": " + logged : "error: registry " + where + " could not be written");
     return written;
 }
 
 // For every user where we may, else for the one running us: the list of
 // installed programs shows both. False when neither could be written.
-bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller) {
+bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller, const EntryDetails& details) {
     // An empty name would put the values on the Uninstall key itself.
     if (product.empty()) return true;
     const std::string key = kUninstallKey + product;
-    return WriteUninstallValues(platform::RegistryRoot::LocalMachine, key, product, uninstaller) ||
-           WriteUninstallValues(platform::RegistryRoot::CurrentUser, key, product, uninstaller);
+    return WriteUninstallValues(platform::RegistryRoot::LocalMachine, key, product, uninstaller, details) ||
+           WriteUninstallValues(platform::RegistryRoot::CurrentUser, key, product, uninstaller, details);
+}
+
+EntryDetails DescribeEntry(Run& run) {
+    EntryDetails details;
+    details.installLocation = run.installPath;
+    // Whole kibibytes, rounded up, as the list of installed programs counts.
+    const int64_t kilobytes = (run.placedBytes + 1023) / 1024;
+    details.estimatedKilobytes = static_cast<uint32_t>(std::min<int64_t>(kilobytes, UINT32_MAX));
+    const std::string path = ControlFilePath("uninstall_info.txt");
+    int64_t size = 0;
+    if (!QueryFileStatus(path, &size)) return details;
+    ExpandMacrosInFile(run.state.macroTable, path, run.folderText);
+    TextFile file(path);
+    char line[kLineCapacity];
+    for (const char* name : kInfoValueNames) {
+        ReadLine(file, line);
+        if (line[0] != '\0') details.infoValues.emplace_back(name, line);
+    }
+    return details;
 }
 
 void RegisterUninstaller(Run& run) {
@@ -280,7 +308,7 @@ void RegisterUninstaller(Run& run) {
     AddToList(run, copyPath);
     AddToList(run, run.installPath);
     AddToList(run, "||||");
-    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller)) {
+    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller, DescribeEntry(run))) {
         run.state.missingItems.push_back("the entry in the list of installed programs");
     }
     LogEvent("uninstall list " + run.listPath);

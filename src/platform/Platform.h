@@ -133,17 +133,18 @@ constexpr int kFolderWindows = 0x24;
 constexpr int kFolderSystem = 0x25;
 constexpr int kFolderProgramFiles = 0x26;
 constexpr int kFolderPrograms = 0x02;          // the start menu's Programs folder
+constexpr int kFolderCommonPrograms = 0x17;    // the same for every user
 constexpr int kFolderDesktopDirectory = 0x10;
 constexpr int kFolderAppData = 0x1a;
 std::string GetSpecialFolderPath(int folderId);
 
 enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 // Reads a string value (REG_SZ, or REG_EXPAND_SZ unexpanded) of fewer than
-// 260 bytes, opening the key for reading only. An empty valueName reads the
-// key's default value. False when the key or value cannot be read, is too
-// long or is not a string.
+// capacity characters, opening the key for reading only. An empty valueName
+// reads the key's default value. False when the key or value cannot be
+// read, is too long or is not a string.
 bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                        std::string* value);
+                        std::string* value, size_t capacity = 260);
 // Creates the key as needed and writes a REG_SZ value.
 bool WriteRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
                          const std::string& value);

@@ -349,6 +349,7 @@ std::string GetSpecialFolderPath(int folderId) {
     const std::string shell = GetTempFolder() + "kx-shell/";
     switch (folderId) {
     case kFolderPrograms: return shell + "Programs";
+    case kFolderCommonPrograms: return shell + "Common Programs";
     case kFolderDesktopDirectory: return shell + "Desktop";
     case kFolderAppData: return shell + "AppData";
     case kFolderProgramFiles: return "C:\\Program Files";
@@ -359,9 +360,9 @@ std::string GetSpecialFolderPath(int folderId) {
 }
 
 bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                        std::string* value) {
+                        std::string* value, size_t capacity) {
     const auto found = FakeRegistry().find(RegistryPath(root, subKey) + valueName);
-    if (found == FakeRegistry().end() || found->second.size() >= 260) return false;
+    if (found == FakeRegistry().end() || found->second.size() >= capacity) return false;
     *value = found->second;
     return true;
 }

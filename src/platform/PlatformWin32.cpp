@@ -1,8 +1,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Win32Handles.h"
@@ -262,20 +264,20 @@ std::string GetSpecialFolderPath(int folderId) {
 }
 
 bool ReadRegistryString(RegistryRoot root, const std::string& subKey, const std::string& valueName,
-                        std::string* value) {
+                        std::string* value, size_t capacity) {
     RegKey key;
     if (RegOpenKeyExW(RootKey(root), Widen(subKey).c_str(), 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    wchar_t data[260] = {};
+    std::vector<wchar_t> data(capacity, L'\0');
     DWORD type = 0;
-    DWORD size = sizeof data;
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
     const LONG status = RegQueryValueExW(key.Get(), Widen(valueName).c_str(), nullptr, &type,
-                                         reinterpret_cast<BYTE*>(data), &size);
+                                         reinterpret_cast<BYTE*>(data.data()), &size);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     // Stored strings need not end with a NUL; never read past the data.
-    const size_t characters = (size < sizeof data ? size : sizeof data) / sizeof data[0];
-    value->assign(Narrow(data, wcsnlen(data, characters)));
+    const size_t characters = std::min<size_t>(size / sizeof(wchar_t), data.size());
+    value->assign(Narrow(data.data(), wcsnlen(data.data(), characters)));
     return true;
 }
 

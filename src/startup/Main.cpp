@@ -6,6 +6,7 @@
 #include "startup/CommandLine.h"
 #include "startup/ControlFiles.h"
 #include "startup/ExtractionDialog.h"
+#include "startup/LibrarySearch.h"
 #include "startup/PackageLoader.h"
 #include "startup/RemoveFolderTree.h"
 #include "startup/SilentRun.h"
@@ -26,23 +27,6 @@ constexpr char kStartFailureCaption[] = "Installer";
 constexpr char kAnotherRunningText[] =
     "Another installation is already running.\n\nWait for it to finish, then start this installer again.";
 constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplete.\n\nPlease download it again.";
-
-// Libraries come from the system folder only, never from the folder the
-// installer was started from (a Downloads folder may hold planted DLLs).
-void RestrictLibrarySearch() {
-    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");  // also drops the current folder on systems without the call above
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    return LoadLibraryW((std::wstring(folder, length) + L"\\" + name).c_str());
-}
 
 DWORD WINAPI LoaderThread(void*) {
     const std::string installer = platform::GetModuleFilePath();

@@ -12,10 +12,10 @@ std::FILE* logFile = nullptr;
 
 }  // namespace
 
-bool OpenLog(const std::string& path) {
+bool OpenLog(const std::string& path, bool append) {
     std::lock_guard<std::mutex> hold(logLock);
     if (logFile != nullptr) std::fclose(logFile);
-    logFile = platform::OpenStream(path.c_str(), "wb");
+    logFile = platform::OpenStream(path.c_str(), append ? "ab" : "wb");
     return logFile != nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 // False when the file cannot be created; the run then goes on without one.
-bool OpenLog(const std::string& path);
+// With append, the lines go after what the file holds already.
+bool OpenLog(const std::string& path, bool append = false);
 void LogEvent(const std::string& text);
 void CloseLog();
