@@ -29,10 +29,10 @@ test: build
 	@cd build/host && ctest -j$(JOBS) --output-on-failure
 
 demo: build
-	dist/kxpack build examples/sample-app -o dist/SampleAppSetup.exe
+	dist/kxpack build examples/sample-app --uninstaller -o dist/SampleAppSetup.exe
 	dist/kxpack list dist/SampleAppSetup.exe
 	tools/run-demo dist/SampleAppSetup.exe
-	dist/kxpack build examples/sample-app-background -o dist/SampleAppBackgroundSetup.exe
+	dist/kxpack build examples/sample-app-background --uninstaller -o dist/SampleAppBackgroundSetup.exe
 	tools/run-demo --background dist/SampleAppBackgroundSetup.exe
 
 bench: build

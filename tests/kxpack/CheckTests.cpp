@@ -127,14 +127,15 @@ protected:
 };
 
 TEST(CheckSample, ExamplePackageHasNoFindingsAsFolderOrInstaller) {
-    const RunResult folder = RunKxpack({"check", KX_SAMPLE_PACKAGE_DIR});
+    const RunResult folder = RunKxpack({"check", "--uninstaller", KX_SAMPLE_PACKAGE_DIR});
     EXPECT_EQ(folder.exitCode, 0);
     EXPECT_EQ(folder.out + folder.err, "");
 
     TempFolder temp;
     MakeFakeStub(temp / "stub.bin");
-    const RunResult build =
-        RunKxpack({"build", KX_SAMPLE_PACKAGE_DIR, "-o", temp / "setup.exe", "--stub", temp / "stub.bin"});
+    MakeFakeStub(temp / "kxuninst.exe");
+    const RunResult build = RunKxpack({"build", KX_SAMPLE_PACKAGE_DIR, "-o", temp / "setup.exe", "--stub",
+                                       temp / "stub.bin", "--uninstaller=" + temp / "kxuninst.exe"});
     ASSERT_EQ(build.exitCode, 0) << build.err;
     EXPECT_EQ(build.err.find("warning"), std::string::npos) << build.err;
     const RunResult installer = RunKxpack({"check", temp / "setup.exe"});

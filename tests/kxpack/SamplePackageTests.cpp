@@ -71,18 +71,23 @@ bool NamesPlacedFile(const std::string& path, const std::set<std::string>& place
 
 const char* const kControlFiles[] = {
     "tt.txt",        "wt.txt",        "license.txt",     "def_install.txt", "fileinfo.txt",    "shortcuts.txt",
-    "macros.txt",    "uninstall.txt", "installer_settings.txt", "eoi_message.txt", "eoi_file.txt", "eoi_buttons.txt",
+    "macros.txt",    "uninstall_info.txt", "installer_settings.txt", "eoi_message.txt", "eoi_file.txt", "eoi_buttons.txt",
 };
 
 TEST(SamplePackage, BuildsWithEveryControlFile) {
     TempFolder temp;
     MakeFakeStub(temp / "stub.bin");
-    const RunResult run = RunKxpack({"build", kPackage, "-o", temp / "setup.exe", "--stub", temp / "stub.bin"});
+    MakeFakeStub(temp / "kxuninst.exe");
+    const RunResult run = RunKxpack({"build", kPackage, "-o", temp / "setup.exe", "--stub", temp / "stub.bin",
+                                     "--uninstaller=" + temp / "kxuninst.exe"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::vector<std::string> names = ReaderNames(temp / "setup.exe");
     for (const char* file : kControlFiles) {
         EXPECT_NE(std::find(names.begin(), names.end(), std::string("%KXInstall%/") + file), names.end()) << file;
+    }
+    for (const char* added : {"%KXInstall%/uninstall.txt", "uninstall.exe"}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), added), names.end()) << added;
     }
 }
 
@@ -99,18 +104,22 @@ TEST(SamplePackage, ControlFilesUseCrLfLineEnds) {
 }
 
 TEST(SamplePackage, WholeFileValuesCarryNoTrailingLineBreak) {
-    // tt.txt is the title, uninstall.txt and eoi_file.txt are paths: a line
-    // break would become part of them.
-    for (const char* file : {"tt.txt", "uninstall.txt", "eoi_file.txt"}) {
+    // tt.txt is the title, eoi_file.txt is a path: a line break would
+    // become part of them.
+    for (const char* file : {"tt.txt", "eoi_file.txt"}) {
         const std::string text = ReadFile(kControl + file);
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << file;
     }
 }
 
 TEST(SamplePackage, ControlFilesNameOnlyShippedPayload) {
-    const std::set<std::string> placed = PlacedFiles();
-    EXPECT_TRUE(NamesPlacedFile(ReadFile(kControl + "uninstall.txt"), placed));
+    std::set<std::string> placed = PlacedFiles();
     EXPECT_TRUE(NamesPlacedFile(ReadFile(kControl + "eoi_file.txt"), placed));
+    placed.insert("uninstall.exe");  // added by build --uninstaller
+    const std::vector<std::string> info = ControlLines("uninstall_info.txt");
+    ASSERT_EQ(info.size(), 5u);
+    EXPECT_TRUE(NamesPlacedFile(info[2], placed)) << info[2];
+    EXPECT_EQ(info[4], "\"" + kInstallPath + "uninstall.exe\" /S");
 
     std::vector<std::vector<std::string>> shortcuts;
     ASSERT_TRUE(ReadGroups("shortcuts.txt", &shortcuts));

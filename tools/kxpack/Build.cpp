@@ -16,6 +16,7 @@
 #include "Commands.h"
 #include "PackageCheck.h"
 #include "PackageTree.h"
+#include "Uninstaller.h"
 #include "archive/PackageFormat.h"
 #include "archive/PackageLocator.h"
 #include "platform/Platform.h"
@@ -24,7 +25,6 @@ namespace kxpack {
 namespace {
 
 constexpr char kStubName[] = "kxsetup.exe";
-constexpr char kDistStub[] = "dist/kxsetup.exe";
 // The installer reads its own size as a signed 32-bit number.
 constexpr int64_t kLargestInstaller = INT32_MAX;
 
@@ -32,6 +32,8 @@ struct BuildOptions {
     std::string packageDir;
     std::string output;
     std::string stub;  // empty: look for the default stub
+    bool addUninstaller = false;
+    std::string uninstaller;  // --uninstaller=PATH; empty: look for the default one
 };
 
 std::string SystemError(const std::string& what, const std::string& path) {
@@ -50,6 +52,10 @@ int ParseBuildArguments(const Arguments& args, BuildOptions* options) {
         if (arg == "-o" || arg == "--stub") {
             if (i + 1 == args.size()) return UsageError("build: " + arg + " needs a path");
             (arg == "-o" ? options->output : options->stub) = args[++i];
+        } else if (arg == "--uninstaller" || arg.compare(0, 14, "--uninstaller=") == 0) {
+            options->addUninstaller = true;
+            options->uninstaller = arg.size() > 14 ? arg.substr(14) : std::string();
+            if (arg.size() == 14) return UsageError("build: --uninstaller= needs a path");
         } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("build: unknown option '" + arg + "'");
         } else if (options->packageDir.empty()) {
@@ -77,11 +83,11 @@ std::string ExecutableFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// kxsetup.exe beside the packer, else dist/kxsetup.exe; empty when neither exists.
-std::string FindDefaultStub() {
+// A program of ours beside the packer, else in dist/; empty when neither exists.
+std::string FindDefaultProgram(const std::string& name) {
     const std::string folder = ExecutableFolder();
-    if (!folder.empty() && IsRegularFile(folder + "/" + kStubName)) return folder + "/" + kStubName;
-    if (IsRegularFile(kDistStub)) return kDistStub;
+    if (!folder.empty() && IsRegularFile(folder + "/" + name)) return folder + "/" + name;
+    if (IsRegularFile("dist/" + name)) return "dist/" + name;
     return std::string();
 }
 
@@ -258,17 +264,21 @@ bool AssembleInstaller(const std::string& stubPath, const std::string& archivePa
     return ok;
 }
 
-// Collects and checks the package; with SOURCE_DATE_EPOCH every time becomes
-// that value.
+// Collects and checks the package.
 bool LoadPackage(const std::string& packageDir, std::vector<PackageEntry>* entries, std::string* error) {
-    bool fixedTime = false;
-    int64_t epoch = 0;
-    if (!ReadSourceDateEpoch(&fixedTime, &epoch, error)) return false;
     if (!CollectPackageEntries(packageDir, entries, error) || !CheckPackageEntries(*entries, error)) return false;
     if (entries->empty()) {
         *error = "package folder is empty: " + packageDir;
         return false;
     }
+    return true;
+}
+
+// With SOURCE_DATE_EPOCH every time becomes that value.
+bool FixTimes(std::vector<PackageEntry>* entries, std::string* error) {
+    bool fixedTime = false;
+    int64_t epoch = 0;
+    if (!ReadSourceDateEpoch(&fixedTime, &epoch, error)) return false;
     if (fixedTime) {
         // DOS times are local times: work in UTC so the bytes do not depend
         // on the build machine's time zone.
@@ -279,32 +289,55 @@ bool LoadPackage(const std::string& packageDir, std::vector<PackageEntry>* entri
     return true;
 }
 
+bool AddUninstallerTo(const std::string& packageDir, const BuildOptions& options, const std::string& scratch,
+                      std::vector<PackageEntry>* entries, std::string* error) {
+    const std::vector<UninstallerConflict> conflicts = FindUninstallerConflicts(*entries);
+    if (!conflicts.empty()) {
+        *error = packageDir + "/" + conflicts.front().item + ": " + conflicts.front().message;
+        return false;
+    }
+    const std::string program = options.uninstaller.empty() ? FindDefaultProgram(kUninstallerProgram) : options.uninstaller;
+    if (program.empty()) {
+        *error = std::string("no uninstaller: ") + kUninstallerProgram + " is neither beside kxpack nor in dist/; pass "
+                 "--uninstaller=PATH";
+        return false;
+    }
+    return AddUninstaller(entries, program, scratch, error);
+}
+
 }  // namespace
 
 int RunBuild(const Arguments& args) {
     BuildOptions options;
     if (const int usage = ParseBuildArguments(args, &options)) return usage;
-    const std::string stub = options.stub.empty() ? FindDefaultStub() : options.stub;
+    const std::string stub = options.stub.empty() ? FindDefaultProgram(kStubName) : options.stub;
     if (stub.empty()) {
-        return Fail(std::string("no installer stub: ") + kStubName + " is neither beside kxpack nor at " +
-                    kDistStub + "; pass --stub PATH");
+        return Fail(std::string("no installer stub: ") + kStubName + " is neither beside kxpack nor at dist/" +
+                    kStubName + "; pass --stub PATH");
     }
     if (!IsRegularFile(stub)) return Fail("installer stub not found: " + stub);
 
     std::string error;
     std::vector<PackageEntry> entries;
     if (!LoadPackage(options.packageDir, &entries, &error)) return Fail(error);
-    if (!HasControlFolder(entries)) {
+    if (!HasControlFolder(entries) && !options.addUninstaller) {
         std::fprintf(stderr, "kxpack: warning: %s has no %s folder; the installer will place nothing\n",
                      options.packageDir.c_str(), package::kControlFolder);
     }
     // Findings warn but never stop a build: the installer runs either way.
-    for (const Finding& finding : CheckPackage(ContentsOfFolder(options.packageDir, entries))) {
+    PackageContents contents = ContentsOfFolder(options.packageDir, entries);
+    contents.addsUninstaller = options.addUninstaller;
+    for (const Finding& finding : CheckPackage(contents)) {
         std::fprintf(stderr, "kxpack: warning: %s\n", FormatFinding(finding).c_str());
     }
 
     ScratchFolder scratch;
     if (!scratch.Create(options.output, &error)) return Fail(error);
+    if (options.addUninstaller &&
+        !AddUninstallerTo(options.packageDir, options, scratch.Path(), &entries, &error)) {
+        return Fail(error);
+    }
+    if (!FixTimes(&entries, &error)) return Fail(error);
     const std::string archivePath = scratch.Path() + "/archive.zip";
     const std::string installerPath = scratch.Path() + "/installer.exe";
     if (!WriteArchive(entries, archivePath, &error)) return Fail(error);

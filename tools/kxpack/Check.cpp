@@ -100,8 +100,17 @@ int CheckAndPrint(const PackageContents& contents) {
 }  // namespace
 
 int RunCheck(const Arguments& args) {
-    if (args.size() != 1) return UsageError("check takes exactly one PACKAGE_DIR or FILE");
-    const std::string& input = args[0];
+    Arguments inputs;
+    bool addsUninstaller = false;
+    for (const std::string& arg : args) {
+        if (arg == "--uninstaller") {
+            addsUninstaller = true;
+        } else {
+            inputs.push_back(arg);
+        }
+    }
+    if (inputs.size() != 1) return UsageError("check takes exactly one PACKAGE_DIR or FILE");
+    const std::string& input = inputs[0];
     if (input.empty()) return UsageError("check: PACKAGE_DIR or FILE is empty");
     if (input[0] == '-') return UsageError("check: unknown option '" + input + "'");
     if (IsFolder(input)) {
@@ -111,8 +120,11 @@ int RunCheck(const Arguments& args) {
             std::fprintf(stderr, "kxpack: %s\n", error.c_str());
             return kExitFailure;
         }
-        return CheckAndPrint(ContentsOfFolder(input, entries));
+        PackageContents contents = ContentsOfFolder(input, entries);
+        contents.addsUninstaller = addsUninstaller;
+        return CheckAndPrint(contents);
     }
+    if (addsUninstaller) return UsageError("check: --uninstaller applies to a PACKAGE_DIR, not to a built FILE");
     ScratchFolder scratch;
     if (!scratch.Create()) {
         std::perror("kxpack: cannot create a temporary folder");

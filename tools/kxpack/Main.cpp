@@ -16,10 +16,10 @@ struct Command {
 
 // Adding a command means adding one line here and one Run function.
 constexpr Command kCommands[] = {
-    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH]", RunBuild},
+    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH] [--uninstaller[=PATH]]", RunBuild},
     {"list", "list FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
-    {"check", "check PACKAGE_DIR|FILE", RunCheck},
+    {"check", "check [--uninstaller] PACKAGE_DIR|FILE", RunCheck},
     {"verify", "verify FILE", RunVerify},
 };
 
@@ -33,13 +33,19 @@ void PrintUsage(FILE* stream) {
                "         replaces every file time so that builds are reproducible. The\n"
                "         archive ends with an integrity record (a CRC-32 of its bytes). A\n"
                "         signed stub loses its signature first: sign the finished installer.\n"
+               "         --uninstaller adds KXInstall's uninstaller (kxuninst.exe beside kxpack,\n"
+               "         else dist/kxuninst.exe, or PATH) as the payload item uninstall.exe,\n"
+               "         with its fileinfo.txt line, uninstall.txt and, when the package has\n"
+               "         none, an uninstall_info.txt with the quiet uninstall command. Only\n"
+               "         the archive gets them; the package folder is not changed.\n"
                "list     prints index, name, size, packed size, attributes and UTC write\n"
                "         time of every item, tab-separated.\n"
                "extract  writes every item into DIR; names that would leave DIR are skipped.\n"
                "check    reports control-file mistakes that the installer passes over\n"
                "         silently, one FILE:LINE: message per line on stdout, nothing when\n"
                "         clean; exit status 1 with findings. build prints the same findings\n"
-               "         as warnings. A macro is \"%\", a letter, up to 31 more letters,\n"
+               "         as warnings; --uninstaller checks the package as build\n"
+               "         --uninstaller would pack it. A macro is \"%\", a letter, up to 31 more letters,\n"
                "         digits, blanks, \"_\", \".\" or \"-\", and \"%\" on one line; text such\n"
                "         as \"50% of 100%\" is not taken for one.\n"
                "verify   checks an installer as the installer checks itself: the package\n"

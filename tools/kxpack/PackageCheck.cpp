@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "Uninstaller.h"
 #include "archive/PackageFormat.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
@@ -18,6 +19,7 @@ constexpr size_t kGroupLines = 4;
 constexpr size_t kSettingsLines = 2;     // def_install.txt, installer_settings.txt
 constexpr size_t kFullscreenLines = 27;
 constexpr size_t kPlacementLines = 3;
+constexpr size_t kUninstallInfoLines = 5;  // version, publisher, icon, web page, quiet command
 // The loader reads each line of a picture's placement file into room for
 // 4 characters; the rest of a longer line is skipped.
 constexpr size_t kPlacementLineCharacters = 4;
@@ -188,6 +190,8 @@ private:
     void CheckFileInfo();
     void CheckPlacementFiles();
     void CheckEncodings();
+    void CheckUninstallInfo();
+    void CheckUninstallerConflicts();
 
     void CheckLineLengths(const ControlText& file, size_t linesRead);
     size_t CheckListEnd(const ControlText& file);
@@ -217,6 +221,8 @@ std::vector<Finding> Checker::Run() {
     CheckFileInfo();
     CheckPlacementFiles();
     CheckEncodings();
+    CheckUninstallInfo();
+    CheckUninstallerConflicts();
     std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
         return a.file != b.file ? a.file < b.file : a.line < b.line;
     });
@@ -313,6 +319,7 @@ void Checker::CheckFileInfo() {
         std::replace(name.begin(), name.end(), '/', '\\');
         payload.insert(name);
     }
+    if (contents_.addsUninstaller) payload.insert(kUninstallerItem);
     for (size_t i = 0; i < end; ++i) CheckPlacedName(file, i + 1, payload);
     CheckMacroUses(file);
     CheckExpansionSize(file);
@@ -349,6 +356,35 @@ void Checker::CheckEncodings() {
                                     "not UTF-8: its non-ASCII characters are read in the installing system's code "
                                     "page and show differently on systems of other languages; save it as UTF-8",
                                     true});
+    }
+}
+
+void Checker::CheckUninstallInfo() {
+    ControlText file;
+    if (!Load(kControlPrefix + "uninstall_info.txt", &file)) return;
+    CheckLineLengths(file, kUninstallInfoLines);
+    if (file.lines.size() > kUninstallInfoLines) {
+        Add(file, kUninstallInfoLines + 1, "the installer reads " + std::to_string(kUninstallInfoLines) +
+                                               " lines of this file; the rest is not used");
+    }
+    int64_t size = 0;
+    if (!contents_.addsUninstaller && !QueryFileStatus(contents_.root + "/" + kControlPrefix + "uninstall.txt", &size)) {
+        Add(file, 1, "without uninstall.txt (or build --uninstaller) nothing is registered, so these values are not "
+                     "written");
+    }
+    CheckMacroUses(file);
+    CheckExpansionSize(file);
+}
+
+void Checker::CheckUninstallerConflicts() {
+    if (!contents_.addsUninstaller) return;
+    std::vector<PackageEntry> entries;
+    for (const std::string& item : contents_.controlItems) {
+        entries.push_back(PackageEntry{item, "", false, true});
+    }
+    for (const std::string& item : contents_.payloadItems) entries.push_back(PackageEntry{item, "", false, false});
+    for (const UninstallerConflict& conflict : FindUninstallerConflicts(entries)) {
+        findings_.push_back(Finding{conflict.item, 1, conflict.message});
     }
 }
 

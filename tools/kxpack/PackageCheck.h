@@ -17,6 +17,7 @@ struct PackageContents {
     std::string root;                       // the folder that holds "%KXInstall%"
     std::vector<std::string> controlItems;  // stored names beginning with "%KXInstall%"
     std::vector<std::string> payloadItems;  // stored names: '/' between folders, folders end in '/'
+    bool addsUninstaller = false;           // built with --uninstaller: see Uninstaller.h
 };
 
 struct Finding {

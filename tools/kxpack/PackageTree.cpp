@@ -90,8 +90,12 @@ bool CollectPackageEntries(const std::string& packageDir, std::vector<PackageEnt
     }
     entries->clear();
     if (!CollectBelow(packageDir, "", entries, error)) return false;
-    std::sort(entries->begin(), entries->end(), ComesFirst);
+    SortPackageEntries(entries);
     return true;
+}
+
+void SortPackageEntries(std::vector<PackageEntry>* entries) {
+    std::sort(entries->begin(), entries->end(), ComesFirst);
 }
 
 bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string* error) {

@@ -24,6 +24,9 @@ struct PackageEntry {
 bool CollectPackageEntries(const std::string& packageDir, std::vector<PackageEntry>* entries,
                            std::string* error);
 
+// Puts entries in the order CollectPackageEntries gives them.
+void SortPackageEntries(std::vector<PackageEntry>* entries);
+
 // True when every entry can be stored in the installer's archive and placed
 // by the installer: short enough names without "\" that stay inside the
 // install folder on Windows, and sizes the reader's 32-bit fields can hold.
