@@ -216,10 +216,14 @@ bool RemoveFolder(const char* path) {
 bool RemoveFile(const char* path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
 uint32_t ReadAttributes(const char* path) {
+    const std::string native = NativePath(path);
     struct stat info {};
-    if (::stat(NativePath(path).c_str(), &info) != 0) return kNoAttributes;
-    if (S_ISDIR(info.st_mode)) return kAttributeDirectory;
-    return (info.st_mode & S_IWUSR) ? kAttributeArchive : (kAttributeArchive | kAttributeReadOnly);
+    if (::lstat(native.c_str(), &info) != 0) return kNoAttributes;
+    // A link is marked as Windows marks one, with its target's kind.
+    const uint32_t link = S_ISLNK(info.st_mode) ? kAttributeReparsePoint : 0;
+    if (link != 0 && ::stat(native.c_str(), &info) != 0) return link | kAttributeArchive;
+    if (S_ISDIR(info.st_mode)) return link | kAttributeDirectory;
+    return link | ((info.st_mode & S_IWUSR) ? kAttributeArchive : (kAttributeArchive | kAttributeReadOnly));
 }
 
 bool WriteAttributes(const char* path, uint32_t attributes) {

@@ -396,6 +396,30 @@ TEST_F(InstallationTest, WithoutRightsForAllUsersTheEntryIsWrittenForTheCurrentU
     }
 }
 
+TEST_F(InstallationTest, TheEntryTellsLocationSizeAndThePackagesOwnDetails) {
+    Load({FileItem("u.exe", std::string(2049, 'u')), FileItem("one.txt", "1")},
+         {{"macros.txt", kMacros},
+          {"fileinfo.txt", "u.exe|%install path%\r\none.txt|%install path%\r\n////\r\n"},
+          {"uninstall.txt", "%install path%\\u.exe"},
+          {"uninstall_info.txt", "%name% 1.0\r\n\r\n%install path%\\u.exe\r\n"}});
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
+    const auto machine = platform::RegistryRoot::LocalMachine;
+    platform::DeleteRegistryKey(machine, key);
+    ASSERT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    std::string value;
+    uint32_t kilobytes = 0;
+    EXPECT_TRUE(platform::ReadRegistryString(machine, key, "InstallLocation", &value) && value == target + "\\") << value;
+    EXPECT_TRUE(platform::ReadRegistryDword(machine, key, "EstimatedSize", &kilobytes));
+    EXPECT_EQ(3u, kilobytes);  // 2,050 bytes, rounded up
+    EXPECT_TRUE(platform::ReadRegistryString(machine, key, "DisplayVersion", &value) && value == "Sample App 1.0");
+    EXPECT_TRUE(platform::ReadRegistryString(machine, key, "DisplayIcon", &value) && value == target + "\\u.exe");
+    // Empty and missing lines write nothing.
+    for (const char* name : {"Publisher", "URLInfoAbout", "QuietUninstallString"}) {
+        EXPECT_FALSE(platform::ReadRegistryString(machine, key, name, &value)) << name;
+    }
+    platform::DeleteRegistryKey(machine, key);
+}
+
 TEST_F(InstallationTest, AShortcutThatCannotBeSavedIsNamedAndNotListed) {
     Load({}, {{"macros.txt", kMacros},
               {"shortcuts.txt", "%name%\r\nReadme\r\nC:\\app.txt\r\n1\r\n////\r\n////\r\n////\r\n////\r\n"},
