@@ -56,6 +56,12 @@ BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param) {
     return FALSE;
 }
 
+// Dialogs of every process on this desktop.
+BOOL CALLBACK CollectAnyDialog(HWND window, LPARAM param) {
+    if (IsDialogClass(window)) reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
     DWORD written = 0;
     return WriteFile(file, data, size, &written, nullptr) && written == size;
@@ -209,6 +215,43 @@ HWND Installer::WaitForDialog(DialogKind kind, DWORD timeoutMs, DWORD pollMs) co
         timeoutMs, pollMs);
     return found;
 }
+
+HWND WaitForDialogCaptioned(const std::string& caption, int controlId, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] {
+        std::vector<HWND> dialogs;
+        EnumWindows(CollectAnyDialog, reinterpret_cast<LPARAM>(&dialogs));
+        for (HWND dialog : dialogs) {
+            if (IsWindowVisible(dialog) && WindowText(dialog) == caption && HasControl(dialog, controlId)) found = dialog;
+        }
+        return found != nullptr;
+    }, timeoutMs);
+    return found;
+}
+
+void EndProcessesCaptioned(const std::string& caption) {
+    std::vector<HWND> dialogs;
+    EnumWindows(CollectAnyDialog, reinterpret_cast<LPARAM>(&dialogs));
+    for (HWND dialog : dialogs) {
+        if (WindowText(dialog) != caption) continue;
+        DWORD processId = 0;
+        GetWindowThreadProcessId(dialog, &processId);
+        if (processId == GetCurrentProcessId()) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+        if (process == nullptr) continue;
+        (void)TerminateProcess(process, 1);
+        (void)WaitForSingleObject(process, kWaitMs);
+        CloseHandle(process);
+    }
+}
+
+DWORD ProcessOf(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
+DWORD Installer::ProcessId() const { return process_.dwProcessId; }
 
 DialogKind KindOf(HWND dialog) {
     if (HasControl(dialog, kFolderFieldId)) return DialogKind::kWizard;

@@ -50,6 +50,7 @@ public:
     bool WaitForExit(DWORD* exitCode, DWORD timeoutMs = kWaitMs);
     // Ends the process at once (only the one this driver started).
     void Kill();
+    DWORD ProcessId() const;
 
     // Top-level dialogs (class "#32770") of the process, visible or not.
     std::vector<HWND> Dialogs() const;
@@ -64,6 +65,15 @@ private:
 };
 
 DialogKind KindOf(HWND dialog);
+
+// A visible dialog of any process on this desktop whose caption reads
+// exactly caption and that has the control (the uninstaller's copy is a
+// process of its own); null on timeout.
+HWND WaitForDialogCaptioned(const std::string& caption, int controlId, DWORD timeoutMs = kWaitMs);
+// Ends every process that shows a dialog with this caption, so that a
+// failed test leaves none behind.
+void EndProcessesCaptioned(const std::string& caption);
+DWORD ProcessOf(HWND window);
 
 // Texts go through WM_GETTEXT / WM_SETTEXT with a bounded send, so a hung
 // installer gives an empty text instead of a hung test. Texts and paths are

@@ -41,8 +41,7 @@ constexpr char kPackage[] = "sample-app";
 constexpr char kProduct[] = "Sample App";
 constexpr char kTitle[] = "Sample App 1.0 Setup";
 constexpr char kClosingQuestion[] = "Sample App 1.0 has been installed.\nDo you want to read the readme file now?";
-const std::vector<std::string> kPayload = {"readme.txt", "docs\\manual.txt", "data\\settings.ini",
-                                           "UninstallPlaceholder.txt"};
+const std::vector<std::string> kPayload = {"readme.txt", "docs\\manual.txt", "data\\settings.ini"};
 }  // namespace sample
 
 // Shortcut check boxes to tick on the Shortcuts page.
@@ -730,9 +729,10 @@ void InstallRunTest::InstallExample(const std::string& package) {
     ExpectPlacedFromSource(sample::kPackage, sample::kPayload);
     std::vector<std::string> list = {sample::kProduct};
     for (const std::string& name : sample::kPayload) list.push_back(Installed(name));
-    list.insert(list.end(), {Installed("uninstall.ini"), InstallFolder() + "\\", "||||"});
+    // Added by build --uninstaller, after the package's own lines.
+    list.insert(list.end(), {Installed("uninstall.exe"), Installed("uninstall.ini"), InstallFolder() + "\\", "||||"});
     EXPECT_EQ(ListText(), ListOf(list));
-    ExpectUninstallEntry(sample::kProduct, Installed("UninstallPlaceholder.txt"));
+    ExpectUninstallEntry(sample::kProduct, Installed("uninstall.exe"));
 
     Click(wizard, ctl::kNext);  // "Done"
     HWND question = WaitForMessageBox();

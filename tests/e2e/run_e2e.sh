@@ -87,8 +87,11 @@ marker=KX-DAMAGE-MARKER
 # its bytes into the package, so cutting it in half leaves a stub that runs.
 package intact && head -c 2097152 /dev/urandom >"$scratch/src/intact/data/noise.bin"
 
+# The example carries the uninstaller built beside the stub.
 for dir in "$scratch"/src/*; do
-    "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" >/dev/null
+    with=""
+    [ "$(basename "$dir")" != sample-app ] || with="--uninstaller=$(dirname "$stub")/kxuninst.exe"
+    "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" $with >/dev/null
 done
 
 # Signed installers, with a certificate made for this run only.
