@@ -1,5 +1,5 @@
 #!/bin/sh
-# Fails when the stub imports an ANSI ("...A") function of the system. Our
+# Fails when the program imports an ANSI ("...A") function of the system. Our
 # code calls the wide ones only; the few the static C and C++ runtime use
 # for itself (thread primitives, its own error texts and debug output,
 # libgcc's unwinder lookup) carry no text of ours and are listed here.

@@ -7,6 +7,7 @@
 // that became empty.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -70,7 +71,7 @@ std::string MakeCopyFolder() {
     const unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < kCopyFolderTries; ++attempt) {
         char name[32];
-        wsprintfA(name, "kxuninst-%08lX", seed + static_cast<unsigned long>(attempt));
+        std::snprintf(name, sizeof name, "kxuninst-%08lX", seed + static_cast<unsigned long>(attempt));
         const std::string folder = temp + name;
         if (platform::CreateFolder(folder.c_str())) return folder;
     }
