@@ -7,6 +7,7 @@
 // that became empty.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -46,9 +47,9 @@ Invocation ReadInvocation(const std::string& commandLine) {
     if (commandLine.compare(0, sizeof kCopySwitch - 1, kCopySwitch) != 0) return invocation;
     const char* at = commandLine.c_str() + sizeof kCopySwitch - 1;
     char* end = nullptr;
-    const unsigned long process = std::strtoul(at, &end, 10);
+    const unsigned long long process = std::strtoull(at, &end, 10);
     if (*end != ',') return invocation;
-    const unsigned long pipe = std::strtoul(end + 1, &end, 10);
+    const unsigned long long pipe = std::strtoull(end + 1, &end, 10);
     if (end[0] != ' ' || end[1] != '"') return invocation;
     const size_t pathStart = static_cast<size_t>(end + 2 - commandLine.c_str());
     const size_t pathEnd = commandLine.find('"', pathStart);
@@ -171,7 +172,7 @@ int Uninstall(const Invocation& invocation, bool silent) {
     }
     const std::string caption = list.product + " Uninstall";
     if (!silent && MessageBoxW(nullptr, Widen(ConfirmationText(list.product)).c_str(), Widen(caption).c_str(),
-                               MB_YESNO | MB_ICONQUESTION) != IDYES) {
+                               MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES) {
         LogEvent("the user kept " + list.product);
         Report(invocation, kExitFinished);
         return kExitFinished;
@@ -190,7 +191,7 @@ int Uninstall(const Invocation& invocation, bool silent) {
     RemoveUninstallerAndFolders(removal);
     if (!silent) {
         ShowBox(RemovedText(list.product, removal.itemsLeft), caption,
-                MB_OK | (removal.itemsLeft.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
+                MB_OK | MB_SETFOREGROUND | (removal.itemsLeft.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
     }
     return exitCode;
 }

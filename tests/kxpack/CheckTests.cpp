@@ -145,6 +145,20 @@ TEST(CheckSample, ExamplePackageHasNoFindingsAsFolderOrInstaller) {
 
 TEST_F(CheckTest, CleanPackageHasNoFindings) { ExpectNoFindings(); }
 
+TEST_F(CheckTest, UninstallInfoIsReadForItsFiveLinesAndOnlyWithAnUninstaller) {
+    SetControl("uninstall_info.txt", CrLf({"1.0", "%name% Ltd", "", "", "\"%install path%\\bin\\tool.exe\" /S"}));
+    ExpectNoFindings();
+    SetControl("uninstall_info.txt", CrLf({"1.0", "", "", "", "", "extra"}));
+    ExpectOnlyFinding("uninstall_info.txt:6", "reads 5 lines");
+    SetControl("uninstall_info.txt", CrLf({"%Version%"}));
+    ExpectOnlyFinding("uninstall_info.txt:1", "%Version% is neither built in nor defined");
+    SetControl("uninstall_info.txt", CrLf({"1.0"}));
+    std::filesystem::remove(packageDir + "/%KXInstall%/uninstall.txt");
+    ExpectOnlyFinding("uninstall_info.txt:1", "nothing is registered");
+    const RunResult withUninstaller = RunKxpack({"check", "--uninstaller", packageDir});
+    EXPECT_EQ(withUninstaller.exitCode, 0) << withUninstaller.out;
+}
+
 TEST_F(CheckTest, LineLongerThanTheLineBufferIsReported) {
     SetControl("def_install.txt", CrLf({"C:\\" + std::string(256, 'x')}));  // 259 characters read whole
     ExpectNoFindings();
