@@ -1,5 +1,6 @@
 #include "control/MacroExpander.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "control/ControlFile.h"
@@ -60,14 +61,23 @@ bool StartsWithAt(const std::string& text, size_t position, const std::string& w
     return !word.empty() && text.compare(position, word.size(), word) == 0;
 }
 
-// Replaces length characters at position by value unless the text would
-// outgrow the expansion buffer. Moves position behind what now stands there.
-bool Replace(std::string& text, size_t* position, size_t length, const std::string& value) {
-    if (text.size() - length + value.size() >= static_cast<size_t>(kExpansionCapacity)) return false;
-    text.replace(*position, length, value);
-    *position += value.size();
-    return true;
-}
+// One pass over the input: what was inserted is behind the scan and never
+// looked at again, so the output is only ever appended to.
+struct Expansion {
+    const std::string& input;
+    size_t position = 0;  // in input
+    std::string output;
+
+    // Puts value in place of the next length characters, unless the whole
+    // text would outgrow the largest expansion.
+    bool Replace(size_t length, const std::string& value) {
+        const size_t rest = input.size() - position - length;
+        if (output.size() + value.size() + rest >= kLargestExpansion) return false;
+        output += value;
+        position += length;
+        return true;
+    }
+};
 
 // Always UTF-8 with the mark: the expanded copy is read by the installer
 // alone, and an install folder may hold characters of any language.
@@ -103,28 +113,34 @@ std::string ProductName(const MacroTable& table) {
 }
 
 std::string ExpandMacros(const MacroTable& table, const std::string& input, const std::string& installPath) {
-    std::string text = input;
-    for (size_t position = text.find('%'); position != std::string::npos; position = text.find('%', position)) {
+    Expansion expansion{input};
+    expansion.output.reserve(std::max(kExpansionStart, input.size()));
+    for (;;) {
+        const size_t next = input.find('%', expansion.position);
+        expansion.output.append(input, expansion.position, next == std::string::npos ? std::string::npos : next - expansion.position);
+        if (next == std::string::npos) break;
+        expansion.position = next;
         bool replaced = false;
         for (const BuiltIn& builtIn : kBuiltIns) {
             const size_t length = std::strlen(builtIn.text);
-            if (text.compare(position, length, builtIn.text) != 0) continue;
-            replaced = Replace(text, &position, length, BuiltInValue(builtIn, installPath));
+            if (input.compare(expansion.position, length, builtIn.text) != 0) continue;
+            replaced = expansion.Replace(length, BuiltInValue(builtIn, installPath));
             break;
         }
+        // Every record is tried where the scan stands, each after the one before.
         for (const MacroRecord& record : table.records) {
-            if (!StartsWithAt(text, position, record.name)) continue;
-            replaced = Replace(text, &position, record.name.size(), MacroValue(record)) || replaced;
+            if (!StartsWithAt(input, expansion.position, record.name)) continue;
+            replaced = expansion.Replace(record.name.size(), MacroValue(record)) || replaced;
         }
-        if (!replaced) position += 1;
+        if (!replaced) expansion.output += input[expansion.position++];
     }
-    return text;
+    return expansion.output;
 }
 
 void ExpandMacrosInFile(const MacroTable& table, const std::string& path, const std::string& installPath) {
     int64_t size = 0;
-    if (!QueryFileStatus(path, &size) || size >= kExpansionCapacity) return;
+    if (!QueryFileStatus(path, &size) || size >= static_cast<int64_t>(kLargestExpansion)) return;
     // In UTF-8 an ANSI byte may take three.
-    const std::string text = ReadWholeText(path, kExpansionCapacity * 3 + 1);
+    const std::string text = ReadWholeText(path, static_cast<int>(size * 3 + 1));
     (void)WriteText(path, ExpandMacros(table, text, installPath));  // a failed write leaves the text unexpanded
 }

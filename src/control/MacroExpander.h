@@ -7,7 +7,10 @@
 #include <vector>
 
 constexpr int kMaxMacroRecords = 1024;
-constexpr int kExpansionCapacity = 131072;
+// The expanded text starts with this much room and grows with the file; a
+// replacement that would take it past the largest size is not made.
+constexpr size_t kExpansionStart = 131072;
+constexpr size_t kLargestExpansion = 64u * 1024 * 1024;
 
 struct MacroRecord {
     std::string name;       // as written in the text, percent signs included
@@ -34,8 +37,8 @@ std::string ProductName(const MacroTable& table);
 // Rewrites the file at path with its macros replaced in one pass; inserted
 // values are never rescanned. installPath is the value of "%install path%"
 // (one trailing backslash removed). A missing file is not created. A file of
-// 131,072 bytes or more is left as it is, and a replacement that would grow
-// the text to that size is not made, so nothing is ever cut off.
+// kLargestExpansion bytes or more is left as it is, and a replacement that
+// would grow the text to that size is not made, so nothing is ever cut off.
 void ExpandMacrosInFile(const MacroTable& table, const std::string& path, const std::string& installPath);
 
 // Expands text in memory by the same rules.

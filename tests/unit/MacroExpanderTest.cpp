@@ -88,14 +88,23 @@ TEST_F(MacroExpanderTest, ExpansionNeverCreatesOrCutsAFile) {
     ExpandMacrosInFile(table, Path("missing.txt"), "C:\\x");
     EXPECT_FALSE(platform::PathExists(Path("missing.txt").c_str()));
 
-    // Growth that would pass the buffer leaves the rest as written.
-    table.records.push_back(Plain("%big%", std::string(50000, 'g')));
+    // The text grows past its first reservation; growth that would pass the
+    // largest size leaves the rest as written.
+    const std::string third(kLargestExpansion / 3, 'g');
+    table.records.push_back(Plain("%big%", third));
     const std::string grown = Expand("%big%|%big%|%big%");
-    EXPECT_EQ(std::string(50000, 'g') + "|" + std::string(50000, 'g') + "|%big%", grown);
+    EXPECT_EQ(third + "|" + third + "|%big%", grown);
+}
 
-    // A file too large to expand stays byte for byte as it was.
-    const std::string large = std::string(kExpansionCapacity, 'L') + "%big%";
-    EXPECT_EQ(large, Expand(large));
+TEST_F(MacroExpanderTest, AListOfFiftyThousandLinesIsExpandedWhole) {
+    std::string list;
+    for (int i = 0; i < 50000; ++i) list += "file" + std::to_string(i) + ".txt|%install path%\\\n";
+    list += "////\n";
+    ASSERT_GT(list.size(), kExpansionStart * 10);
+    const std::string expanded = Expand(list, "C:\\Apps\\Big");
+    std::string expected;
+    for (int i = 0; i < 50000; ++i) expected += "file" + std::to_string(i) + ".txt|C:\\Apps\\Big\\\r\n";
+    EXPECT_EQ(expected + "////\r\n", expanded);
 }
 
 TEST_F(MacroExpanderTest, MacroTableReadsGroupsOfFourUpToTheTerminator) {

@@ -203,7 +203,6 @@ private:
     void CheckPlacedName(const ControlText& file, size_t line, const std::set<std::string>& payload);
     void CheckMacroUses(const ControlText& file);
     void ReportUnknownMacro(const ControlText& file, size_t line, const std::string& word);
-    void CheckExpansionSize(const ControlText& file);
 
     const PackageContents& contents_;
     MacroTable macros_;
@@ -264,7 +263,6 @@ void Checker::CheckDefaultFolder() {
     if (!Load(kControlPrefix + "def_install.txt", &file)) return;
     CheckLineLengths(file, kSettingsLines);
     CheckMacroUses(file);
-    CheckExpansionSize(file);
 }
 
 void Checker::CheckShortcuts() {
@@ -276,7 +274,6 @@ void Checker::CheckShortcuts() {
         CheckLocationLine(file, first + kGroupLines);
     }
     CheckMacroUses(file);
-    CheckExpansionSize(file);
 }
 
 void Checker::CheckInstallerSettings() {
@@ -305,7 +302,6 @@ void Checker::CheckFullscreen() {
         if (line <= count) CheckSwitchLine(file, line);
     }
     CheckMacroUses(file);
-    CheckExpansionSize(file);
 }
 
 void Checker::CheckFileInfo() {
@@ -322,7 +318,6 @@ void Checker::CheckFileInfo() {
     if (contents_.addsUninstaller) payload.insert(kUninstallerItem);
     for (size_t i = 0; i < end; ++i) CheckPlacedName(file, i + 1, payload);
     CheckMacroUses(file);
-    CheckExpansionSize(file);
 }
 
 void Checker::CheckPlacementFiles() {
@@ -373,7 +368,6 @@ void Checker::CheckUninstallInfo() {
                      "written");
     }
     CheckMacroUses(file);
-    CheckExpansionSize(file);
 }
 
 void Checker::CheckUninstallerConflicts() {
@@ -504,12 +498,6 @@ void Checker::ReportUnknownMacro(const ControlText& file, size_t line, const std
     const std::string other = SameNameOtherCase(macros_, word);
     if (!other.empty()) message += "; macro names match letter case: did you mean " + other + "?";
     Add(file, line, message);
-}
-
-void Checker::CheckExpansionSize(const ControlText& file) {
-    if (file.size < kExpansionCapacity) return;
-    Add(file, 1, "file of " + std::to_string(file.size) + " bytes: the installer expands macros only in files under " +
-                     std::to_string(kExpansionCapacity) + " bytes, so this one keeps them as written");
 }
 
 }  // namespace
