@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "ArchiveWriter.h"
+#include "MadeFiles.h"
 #include "Commands.h"
 #include "PackageCheck.h"
 #include "PackageTree.h"
@@ -32,6 +33,7 @@ struct BuildOptions {
     std::string packageDir;
     std::string output;
     std::string stub;  // empty: look for the default stub
+    bool fileInfoOnly = false;  // print the fileinfo.txt that would be made, build nothing
     bool addUninstaller = false;
     std::string uninstaller;  // --uninstaller=PATH; empty: look for the default one
 };
@@ -52,6 +54,8 @@ int ParseBuildArguments(const Arguments& args, BuildOptions* options) {
         if (arg == "-o" || arg == "--stub") {
             if (i + 1 == args.size()) return UsageError("build: " + arg + " needs a path");
             (arg == "-o" ? options->output : options->stub) = args[++i];
+        } else if (arg == "--fileinfo-only") {
+            options->fileInfoOnly = true;
         } else if (arg == "--uninstaller" || arg.compare(0, 14, "--uninstaller=") == 0) {
             options->addUninstaller = true;
             options->uninstaller = arg.size() > 14 ? arg.substr(14) : std::string();
@@ -65,7 +69,7 @@ int ParseBuildArguments(const Arguments& args, BuildOptions* options) {
         }
     }
     if (options->packageDir.empty()) return UsageError("build: PACKAGE_DIR missing");
-    if (options->output.empty()) return UsageError("build: -o OUT.exe missing");
+    if (options->output.empty() && !options->fileInfoOnly) return UsageError("build: -o OUT.exe missing");
     return 0;
 }
 
@@ -307,9 +311,33 @@ bool AddUninstallerTo(const std::string& packageDir, const BuildOptions& options
 
 }  // namespace
 
+// Without a fileinfo.txt of its own, a package places every payload file in
+// the install folder, as the list made here says.
+bool MakeFileInfo(const std::string& packageDir, const std::string& scratch, std::vector<PackageEntry>* entries,
+                  std::string* error) {
+    if (FindEntry(entries, kControlPrefix + "fileinfo.txt") != nullptr) return true;
+    AddControlFolder(entries);
+    if (!PutControlFile(entries, "fileinfo.txt", FileInfoFor(*entries), scratch, error)) return false;
+    SortPackageEntries(entries);
+    std::fprintf(stderr,
+                 "kxpack: %s has no %sfileinfo.txt: the archive gets one that places every payload file in the "
+                 "install folder (kxpack build --fileinfo-only prints it)\n",
+                 packageDir.c_str(), kControlPrefix.c_str());
+    return true;
+}
+
+int PrintFileInfo(const BuildOptions& options) {
+    std::vector<PackageEntry> entries;
+    std::string error;
+    if (!LoadPackage(options.packageDir, &entries, &error)) return Fail(error);
+    std::fputs(FileInfoFor(entries).c_str(), stdout);
+    return kExitOk;
+}
+
 int RunBuild(const Arguments& args) {
     BuildOptions options;
     if (const int usage = ParseBuildArguments(args, &options)) return usage;
+    if (options.fileInfoOnly) return PrintFileInfo(options);
     const std::string stub = options.stub.empty() ? FindDefaultProgram(kStubName) : options.stub;
     if (stub.empty()) {
         return Fail(std::string("no installer stub: ") + kStubName + " is neither beside kxpack nor at dist/" +
@@ -320,10 +348,6 @@ int RunBuild(const Arguments& args) {
     std::string error;
     std::vector<PackageEntry> entries;
     if (!LoadPackage(options.packageDir, &entries, &error)) return Fail(error);
-    if (!HasControlFolder(entries) && !options.addUninstaller) {
-        std::fprintf(stderr, "kxpack: warning: %s has no %s folder; the installer will place nothing\n",
-                     options.packageDir.c_str(), package::kControlFolder);
-    }
     // Findings warn but never stop a build: the installer runs either way.
     PackageContents contents = ContentsOfFolder(options.packageDir, entries);
     contents.addsUninstaller = options.addUninstaller;
@@ -333,6 +357,7 @@ int RunBuild(const Arguments& args) {
 
     ScratchFolder scratch;
     if (!scratch.Create(options.output, &error)) return Fail(error);
+    if (!MakeFileInfo(options.packageDir, scratch.Path(), &entries, &error)) return Fail(error);
     if (options.addUninstaller &&
         !AddUninstallerTo(options.packageDir, options, scratch.Path(), &entries, &error)) {
         return Fail(error);

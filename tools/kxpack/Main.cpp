@@ -16,7 +16,7 @@ struct Command {
 
 // Adding a command means adding one line here and one Run function.
 constexpr Command kCommands[] = {
-    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH] [--uninstaller[=PATH]]", RunBuild},
+    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH] [--uninstaller[=PATH]] | --fileinfo-only", RunBuild},
     {"list", "list FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
     {"check", "check [--uninstaller] PACKAGE_DIR|FILE", RunCheck},
@@ -33,6 +33,9 @@ void PrintUsage(FILE* stream) {
                "         replaces every file time so that builds are reproducible. The\n"
                "         archive ends with an integrity record (a CRC-32 of its bytes). A\n"
                "         signed stub loses its signature first: sign the finished installer.\n"
+               "         A package without %KXInstall%/fileinfo.txt gets one in the archive\n"
+               "         that places every payload file in the install folder;\n"
+               "         --fileinfo-only prints it instead of building.\n"
                "         --uninstaller adds KXInstall's uninstaller (kxuninst.exe beside kxpack,\n"
                "         else dist/kxuninst.exe, or PATH) as the payload item uninstall.exe,\n"
                "         with its fileinfo.txt line, uninstall.txt and, when the package has\n"

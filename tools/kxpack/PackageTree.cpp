@@ -123,12 +123,4 @@ bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string* 
     return true;
 }
 
-bool HasControlFolder(const std::vector<PackageEntry>& entries) {
-    const std::string folderName = std::string(package::kControlFolder) + "/";
-    for (const PackageEntry& entry : entries) {
-        if (entry.name == folderName) return true;
-    }
-    return false;
-}
-
 }  // namespace kxpack

@@ -33,7 +33,4 @@ void SortPackageEntries(std::vector<PackageEntry>* entries);
 // False with a message naming the first offending entry otherwise.
 bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string* error);
 
-// True when some entry is the control folder itself.
-bool HasControlFolder(const std::vector<PackageEntry>& entries);
-
 }  // namespace kxpack

@@ -1,5 +1,7 @@
 #include "Uninstaller.h"
 
+#include "MadeFiles.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,7 +14,6 @@
 namespace kxpack {
 namespace {
 
-const std::string kControlPrefix = std::string(package::kControlFolder) + "/";
 const char kUninstallerLine[] = "uninstall.exe|%install path%\\";
 const char kUninstallText[] = "%install path%\\uninstall.exe";
 // Lines 1 to 4 (version, publisher, icon, web page) are the package's to give.
@@ -24,62 +25,6 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
         const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
         if (lower(a[i]) != lower(b[i])) return false;
     }
-    return true;
-}
-
-PackageEntry* FindEntry(std::vector<PackageEntry>* entries, const std::string& name) {
-    for (PackageEntry& entry : *entries) {
-        if (entry.name == name) return &entry;
-    }
-    return nullptr;
-}
-
-bool ReadFile(const std::string& path, std::string* bytes, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    char chunk[65536];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes->append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) *error = "cannot read " + path;
-    return !failed;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (file != nullptr && std::fclose(file) != 0) ok = false;
-    if (!ok) *error = "cannot write " + path + ": " + std::strerror(errno);
-    return ok;
-}
-
-PackageEntry FileEntry(const std::string& name, const std::string& path, int64_t size, int64_t modified) {
-    PackageEntry entry;
-    entry.name = name;
-    entry.path = path;
-    entry.isControl = name.compare(0, kControlPrefix.size(), kControlPrefix) == 0;
-    entry.mode = S_IFREG | 0644;
-    entry.size = size;
-    entry.modified = modified;
-    return entry;
-}
-
-// A control file made for the archive: written to the scratch folder, and
-// either put in place of the package's own or added.
-bool PutControlFile(std::vector<PackageEntry>* entries, const std::string& name, const std::string& text,
-                    const std::string& scratchFolder, std::string* error) {
-    const std::string path = scratchFolder + "/" + name;
-    if (!WriteFile(path, text, error)) return false;
-    const std::string stored = kControlPrefix + name;
-    if (PackageEntry* existing = FindEntry(entries, stored)) {
-        existing->path = path;
-        existing->size = static_cast<int64_t>(text.size());
-        return true;
-    }
-    entries->push_back(FileEntry(stored, path, static_cast<int64_t>(text.size()), std::time(nullptr)));
     return true;
 }
 
@@ -122,19 +67,11 @@ bool AddUninstaller(std::vector<PackageEntry>* entries, const std::string& progr
         *error = "uninstaller not found: " + program;
         return false;
     }
-    if (FindEntry(entries, kControlPrefix) == nullptr) {
-        PackageEntry control;
-        control.name = kControlPrefix;
-        control.isFolder = true;
-        control.isControl = true;
-        control.mode = S_IFDIR | 0755;
-        control.modified = std::time(nullptr);
-        entries->push_back(control);
-    }
+    AddControlFolder(entries);
     std::string fileInfo = "////\r\n";  // for a package without one
     if (const PackageEntry* existing = FindEntry(entries, kControlPrefix + "fileinfo.txt")) {
         fileInfo.clear();
-        if (!ReadFile(existing->path, &fileInfo, error)) return false;
+        if (!ReadWholeFile(existing->path, &fileInfo, error)) return false;
     }
     if (!PutControlFile(entries, "fileinfo.txt", WithUninstallerLine(fileInfo), scratchFolder, error) ||
         !PutControlFile(entries, "uninstall.txt", kUninstallText, scratchFolder, error)) {
@@ -144,7 +81,7 @@ bool AddUninstaller(std::vector<PackageEntry>* entries, const std::string& progr
         !PutControlFile(entries, "uninstall_info.txt", kUninstallInfo, scratchFolder, error)) {
         return false;
     }
-    entries->push_back(FileEntry(kUninstallerItem, program, static_cast<int64_t>(info.st_size),
+    entries->push_back(MadeEntry(kUninstallerItem, program, static_cast<int64_t>(info.st_size),
                                  static_cast<int64_t>(info.st_mtime)));
     SortPackageEntries(entries);
     return true;

@@ -1,5 +1,6 @@
-// build --uninstaller: what it adds to the archive, what it leaves alone,
-// and the packages it refuses.
+// What build makes for the archive: the fileinfo.txt of a package without
+// one, and with --uninstaller the uninstaller, its line and its control
+// files; what it leaves alone, and the packages it refuses.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -62,7 +63,7 @@ TEST_F(UninstallerOption, TheLineGoesBeforeTheTerminatorInTheFilesOwnLineEnds) {
         const char* given;  // nullptr: no fileinfo.txt
         std::string packed;
     } cases[] = {
-        {nullptr, std::string(kLine) + "\r\n////\r\n"},
+        {nullptr, "a.txt|%install path%\\\r\n" + std::string(kLine) + "\r\n////\r\n"},
         {"a.txt|C:\\A\n////\n", "a.txt|C:\\A\n" + std::string(kLine) + "\n////\n"},
         {"a.txt|C:\\A", "a.txt|C:\\A\r\n" + std::string(kLine) + "\r\n"},
         {"\xEF\xBB\xBF////\r\n", "\xEF\xBB\xBF" + std::string(kLine) + "\r\n////\r\n"},
@@ -94,6 +95,23 @@ TEST_F(UninstallerOption, APackageWithItsOwnUninstallerIsRefusedByBuildAndCheck)
         EXPECT_EQ(check.out.rfind(std::string(own) + ":1: ", 0), 0u) << check.out;
         EXPECT_EQ(RunKxpack({"check", package}).exitCode, 0);
     }
+}
+
+TEST_F(UninstallerOption, APackageWithoutFileInfoPlacesEveryPayloadFileAndIsToldSo) {
+    const std::string package = temp / "package";
+    MakeTestPackage(package);
+    std::filesystem::remove(package + "/%KXInstall%/fileinfo.txt");
+    const std::string made =
+        "#notes.txt|%install path%\\\r\nZeta.txt|%install path%\\\r\nbin\\data.bin|%install path%\\\r\n"
+        "bin\\readonly.dat|%install path%\\\r\nreadme.txt|%install path%\\\r\nzero.txt|%install path%\\\r\n////\r\n";
+    const RunResult printed = RunKxpack({"build", package, "--fileinfo-only"});
+    EXPECT_EQ(printed.exitCode, 0) << printed.err;
+    EXPECT_EQ(printed.out, made);
+    const RunResult run = RunKxpack({"build", package, "-o", temp / "setup.exe", "--stub", temp / "stub.bin"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("has no %KXInstall%/fileinfo.txt"), std::string::npos) << run.err;
+    EXPECT_EQ(Packed("%KXInstall%/fileinfo.txt"), made);
+    EXPECT_FALSE(Exists(package + "/%KXInstall%/fileinfo.txt"));
 }
 
 }  // namespace
