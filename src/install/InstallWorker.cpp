@@ -19,15 +19,16 @@
 namespace {
 
 constexpr DWORD kProgressWindowPollMilliseconds = 50;
-// Nobody reads a status line faster than this; sending one per file to the
-// window's thread would cost more than placing a small file.
+// Nobody reads a status line or sees a bar move faster than this; a message
+// per file to the window's thread would cost more than placing a small file,
+// and would tie the pace to how fast that thread repaints.
 constexpr DWORD kStatusIntervalMilliseconds = 50;
 
 // The worker's side of the windows: every control is reached by messages to
 // the thread that owns it.
 class Win32InstallView : public InstallView {
 public:
-    ~Win32InstallView() override { FlushStatus(); }
+    ~Win32InstallView() override { Flush(); }
 
     std::string InstallFolderText() override {
         wchar_t text[260] = {};
@@ -46,20 +47,20 @@ public:
     void SetStatus(const std::string& text) override {
         pendingStatus_ = text;
         statusPending_ = true;
-        if (GetTickCount() - lastStatusTime_ >= kStatusIntervalMilliseconds) FlushStatus();
+        FlushWhenDue();
     }
 
     void SetProgressRange(int32_t maximum) override {
         SendDlgItemMessageW(reporting_, SelectedProgressBar(theInstaller), PBM_SETRANGE32, 0, maximum);
     }
 
-    // Posted: the bar catches up in order without the worker waiting for it.
     void SetProgressPosition(int32_t position) override {
-        PostMessageW(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), PBM_SETPOS, position, 0);
+        pendingPosition_ = position;
+        FlushWhenDue();
     }
 
     OverwriteAnswer AskOverwrite(const std::string& question) override {
-        FlushStatus();  // the question is about the file the status names
+        Flush();  // the question is about the file the status names
         const int answer = MessageBoxW(reporting_, Widen(question).c_str(), Widen(TitleText(theInstaller)).c_str(),
                                        MB_YESNOCANCEL | MB_ICONEXCLAMATION);
         if (answer == IDYES) return OverwriteAnswer::Yes;
@@ -68,7 +69,7 @@ public:
     }
 
     FailureAnswer AskAboutFailure(const std::string& message) override {
-        FlushStatus();
+        Flush();
         const int answer = MessageBoxW(reporting_, Widen(message).c_str(), Widen(TitleText(theInstaller)).c_str(),
                                        MB_ABORTRETRYIGNORE | MB_ICONERROR);
         if (answer == IDRETRY) return FailureAnswer::Retry;
@@ -91,17 +92,28 @@ public:
 private:
     static HWND Wizard() { return static_cast<HWND>(theInstaller.wizardWindow); }
 
-    void FlushStatus() {
-        if (!statusPending_ || reporting_ == nullptr) return;
-        SetDlgItemTextW(reporting_, IDC_STATUS, Widen(pendingStatus_).c_str());
+    void FlushWhenDue() {
+        if (GetTickCount() - lastShownTime_ >= kStatusIntervalMilliseconds) Flush();
+    }
+
+    // Shows the latest status and position. The position is posted: the
+    // bar catches up without the worker waiting for it.
+    void Flush() {
+        if (reporting_ == nullptr) return;
+        if (statusPending_) SetDlgItemTextW(reporting_, IDC_STATUS, Widen(pendingStatus_).c_str());
+        if (pendingPosition_ >= 0) {
+            PostMessageW(GetDlgItem(reporting_, SelectedProgressBar(theInstaller)), PBM_SETPOS, pendingPosition_, 0);
+        }
         statusPending_ = false;
-        lastStatusTime_ = GetTickCount();
+        pendingPosition_ = -1;
+        lastShownTime_ = GetTickCount();
     }
 
     HWND reporting_ = nullptr;
     std::string pendingStatus_;
     bool statusPending_ = false;
-    DWORD lastStatusTime_ = 0;
+    int32_t pendingPosition_ = -1;
+    DWORD lastShownTime_ = 0;
 };
 
 }  // namespace

@@ -39,6 +39,15 @@ struct Run {
     int32_t handled = 0;
     int64_t placedBytes = 0;  // the placed files' sizes, for the entry's estimate
     bool listInUtf8 = false;  // see AddToList
+    // Open for the whole run and flushed after every line, so that a run
+    // that is killed still leaves the list of what it placed.
+    std::FILE* list = nullptr;
+
+    ~Run() { CloseList(); }
+    void CloseList() {
+        if (list != nullptr) std::fclose(list);
+        list = nullptr;
+    }
 };
 
 std::string WithTrailingBackslash(const std::string& folder) {
@@ -69,10 +78,16 @@ void ConvertListToUtf8(const std::string& listPath) {
 void AddToList(Run& run, const std::string& line) {
     std::string ansi;
     if (!run.listInUtf8 && !platform::Utf8ToAnsi(line, &ansi)) {
+        run.CloseList();
         ConvertListToUtf8(run.listPath);
         run.listInUtf8 = true;
     }
-    AppendLine(run.listPath, run.listInUtf8 ? line : ansi);
+    if (run.list == nullptr) run.list = platform::OpenStream(run.listPath.c_str(), "ab");
+    if (run.list == nullptr) return;  // a list that cannot be opened gets nothing, as with AppendLine
+    const std::string& text = run.listInUtf8 ? line : ansi;
+    std::fwrite(text.data(), 1, text.size(), run.list);
+    std::fwrite("\r\n", 1, 2, run.list);
+    std::fflush(run.list);
 }
 
 void BuildPayloadIndex(Run& run) {
@@ -117,9 +132,10 @@ void RemovePartial(const std::string& partial) {
 
 // Extracts to a partial file and renames it over the destination, so a file
 // being replaced is never left half-written: on any failure the old file
-// stays and the partial one goes. Returns why the item could not be placed,
-// empty when it was.
-std::string PlaceItem(Run& run, int32_t index, const std::string& destination) {
+// stays and the partial one goes. Where nothing exists yet there is nothing
+// to keep, and the file is written in place; on a failure what was written
+// goes. Returns why the item could not be placed, empty when it was.
+std::string PlaceItem(Run& run, int32_t index, const std::string& destination, bool replacing) {
     ArchiveEntry entry;
     if (GetArchiveItem(run.archive, index, &entry) != ArchiveResult::Ok) return kDamagedItemReason;
     if (destination.size() >= kPathCapacity) return platform::ErrorMessage(platform::PathTooLongErrorCode());
@@ -127,13 +143,13 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination) {
         return CreateFolderChain(destination) ? std::string() : SystemReason();
     }
     if (!CreateFolderChain(FolderOf(destination))) return SystemReason();
-    const std::string partial = PartialPathFor(destination);
-    RemovePartial(partial);  // left by a run that was killed
+    const std::string partial = replacing ? PartialPathFor(destination) : destination;
+    if (replacing) RemovePartial(partial);  // left by a run that was killed
     const ArchiveResult result = ExtractArchiveItem(run.archive, index, partial.c_str());
     std::string reason;
     if (result != ArchiveResult::Ok) {
         reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
-    } else if (!platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
+    } else if (replacing && !platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
         reason = SystemReason();
     }
     if (!reason.empty()) RemovePartial(partial);
@@ -147,7 +163,7 @@ enum class LineEnd { Next, Cancelled, Stopped };
 LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destination) {
     for (;;) {
         const bool existed = platform::PathExists(destination.c_str());
-        const std::string reason = PlaceItem(run, index, destination);
+        const std::string reason = PlaceItem(run, index, destination, existed);
         if (reason.empty()) {
             LogEvent((existed ? "replaced " : "placed ") + destination);
             AddToList(run, destination);
@@ -300,6 +316,7 @@ void RegisterUninstaller(Run& run) {
     // Without an uninstaller, or with a path too long to hold, the list has
     // no reader: it is removed and nothing is registered.
     if (!QueryFileStatus(path, &size) || !ReadWholeFile(path, uninstaller, sizeof uninstaller)) {
+        run.CloseList();
         (void)platform::RemoveFile(run.listPath.c_str());
         return;
     }
@@ -315,6 +332,7 @@ void RegisterUninstaller(Run& run) {
 }
 
 void StartUninstallList(Run& run) {
+    run.CloseList();
     (void)platform::RemoveFile(run.listPath.c_str());
     run.listInUtf8 = false;
     AddToList(run, ProductName(run.state.macroTable));
