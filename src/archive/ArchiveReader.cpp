@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
 #include "control/TextEncoding.h"
 #include "platform/Platform.h"
@@ -19,7 +20,7 @@ namespace {
 
 constexpr uint32_t kReaderKind = 0x4b585a52;  // "RZXK"
 constexpr uint32_t kDeadKind = 0xdeadbeef;
-constexpr uint32_t kBufferSize = 16384;
+constexpr uint32_t kBufferSize = 65536;  // as many bytes per system call as a plain copy takes
 constexpr uint32_t kEndSearchWindow = 65535;
 constexpr uint32_t kEndSearchBlock = 1028;
 constexpr size_t kPathCapacity = platform::kPathByteCapacity;
@@ -87,6 +88,16 @@ struct ArchiveReaderState {
     std::unique_ptr<unsigned char[]> inputBuffer;
     std::unique_ptr<unsigned char[]> outputBuffer;
     std::string baseFolder;
+
+    // One inflater for every item, reset between them: setting one up costs
+    // more than a small file's data.
+    struct Inflater {
+        z_stream stream{};
+        bool ready = false;
+        ~Inflater() {
+            if (ready) inflateEnd(&stream);
+        }
+    } inflater;
 };
 
 namespace {
@@ -357,19 +368,21 @@ ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle targe
     unsigned char* input = state->inputBuffer.get();
     unsigned char* output = state->outputBuffer.get();
 
-    z_stream stream{};
+    z_stream& stream = state->inflater.stream;
     const bool deflated = h.method == kMethodDeflated;
-    if (deflated && inflateInit2(&stream, -MAX_WBITS) != Z_OK) return ArchiveResult::InflateFailed;
-    struct InflateEnd {
-        z_stream* s;
-        bool active;
-        ~InflateEnd() { if (active) inflateEnd(s); }
-    } inflateGuard{&stream, deflated};
+    if (deflated && !state->inflater.ready) {
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return ArchiveResult::InflateFailed;
+        state->inflater.ready = true;
+    } else if (deflated && inflateReset(&stream) != Z_OK) {
+        return ArchiveResult::InflateFailed;
+    }
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
 
     int64_t position = state->dataStart + state->bytesBefore;
     uint32_t remainingCompressed = h.compressedSize;
     uint32_t remainingUncompressed = h.uncompressedSize;
-    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+    uint32_t crc = 0;
     bool streamEnded = false;
 
     while (remainingUncompressed > 0 && !streamEnded) {
@@ -404,7 +417,7 @@ ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle targe
             return ArchiveResult::InflateFailed;  // the data ended before the item did
         }
         if (produced > 0 && !platform::WriteToFile(target, output, produced)) return ArchiveResult::WriteFailed;
-        crc = static_cast<uint32_t>(crc32(crc, output, produced));
+        crc = UpdateCrc32(crc, output, produced);
         remainingUncompressed -= produced;
     }
     if (remainingUncompressed != 0 || crc != h.crc) return ArchiveResult::ChecksumFailed;
@@ -420,10 +433,15 @@ ArchiveResult ExtractFolderItem(ArchiveReaderState* state, const std::string& ta
     return ArchiveResult::Ok;
 }
 
-ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& entry, const std::string& target) {
+// newFile: target is a full path in a folder that exists, and must not
+// exist itself.
+ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& entry, const std::string& target,
+                              bool newFile) {
     const size_t split = target.find_last_of("/\\");
     std::string fullPath;
-    if (split == std::string::npos) {
+    if (newFile && IsRootedPath(target)) {
+        fullPath = target;
+    } else if (split == std::string::npos) {
         fullPath = state->baseFolder + target;
         EnsureFolderChain(state->baseFolder, std::string());
     } else {
@@ -438,7 +456,8 @@ ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& ent
     }
     if (fullPath.size() >= kPathCapacity) return ArchiveResult::FileOpenFailed;
 
-    platform::UniqueFile file(platform::CreateFileForWriting(fullPath.c_str(), entry.attributes));
+    platform::UniqueFile file(newFile ? platform::CreateNewFile(fullPath.c_str(), entry.attributes)
+                                      : platform::CreateFileForWriting(fullPath.c_str(), entry.attributes));
     if (!file.IsOpen()) return ArchiveResult::FileOpenFailed;
     const ArchiveResult copied = CopyItemData(state, file.Get());
     if (copied == ArchiveResult::Ok) {
@@ -495,7 +514,9 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* 
     return DescribeItem(handle, index, entry);
 }
 
-ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath) {
+namespace {
+
+ArchiveResult ExtractItem(ArchiveHandle handle, int32_t index, const char* targetPath, bool newFile) {
     if (!IsValidHandle(handle) || targetPath == nullptr) return ArchiveResult::BadArgument;
     if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
     if (index < 0 || index >= static_cast<int64_t>(handle->entryCount)) return ArchiveResult::BadArgument;
@@ -508,7 +529,17 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
     if (handle->current.flags & kFlagEncrypted) return ArchiveResult::PasswordMismatch;
     const std::string target = targetPath;
     if (entry.attributes & platform::kAttributeDirectory) return ExtractFolderItem(handle, target);
-    return ExtractFileItem(handle, entry, target);
+    return ExtractFileItem(handle, entry, target, newFile);
+}
+
+}  // namespace
+
+ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath) {
+    return ExtractItem(handle, index, targetPath, false);
+}
+
+ArchiveResult ExtractArchiveItemToNewFile(ArchiveHandle handle, int32_t index, const char* targetPath) {
+    return ExtractItem(handle, index, targetPath, true);
 }
 
 ArchiveResult CloseArchive(ArchiveHandle handle) {

@@ -59,6 +59,10 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* 
 // creates the folder. The data is checked against its CRC-32 and size; a
 // target whose data fails the check is removed.
 ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath);
+// The same to a file that must not exist yet, in a folder that exists (a
+// full path): no folder is tested or created, and nothing in the way is
+// ever written over. FileOpenFailed when something is there.
+ArchiveResult ExtractArchiveItemToNewFile(ArchiveHandle handle, int32_t index, const char* targetPath);
 
 // Releases the handle; it is invalid afterwards.
 ArchiveResult CloseArchive(ArchiveHandle handle);

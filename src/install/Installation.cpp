@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct Run {
     // Payload items by name with "\" between folders: the first in archive
     // order for each name. Built once, so placing n files costs O(n).
     std::unordered_map<std::string, int32_t> payloadIndex;
+    // Folders made or found this run: each is tested once, not per file.
+    std::unordered_set<std::string> knownFolders;
     int32_t handled = 0;
     int64_t placedBytes = 0;  // the placed files' sizes, for the entry's estimate
     bool listInUtf8 = false;  // see AddToList
@@ -130,6 +133,13 @@ void RemovePartial(const std::string& partial) {
     (void)platform::RemoveFile(partial.c_str());
 }
 
+bool EnsureFolder(Run& run, const std::string& folder) {
+    if (run.knownFolders.count(folder) != 0) return true;
+    if (!CreateFolderChain(folder)) return false;
+    run.knownFolders.insert(folder);
+    return true;
+}
+
 // Extracts to a partial file and renames it over the destination, so a file
 // being replaced is never left half-written: on any failure the old file
 // stays and the partial one goes. Where nothing exists yet there is nothing
@@ -142,17 +152,22 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination, b
     if (entry.attributes & platform::kAttributeDirectory) {
         return CreateFolderChain(destination) ? std::string() : SystemReason();
     }
-    if (!CreateFolderChain(FolderOf(destination))) return SystemReason();
+    const std::string folder = FolderOf(destination);
+    if (!EnsureFolder(run, folder)) return SystemReason();
     const std::string partial = replacing ? PartialPathFor(destination) : destination;
     if (replacing) RemovePartial(partial);  // left by a run that was killed
-    const ArchiveResult result = ExtractArchiveItem(run.archive, index, partial.c_str());
+    // Where nothing existed, nothing that turns up meanwhile is written over.
+    const ArchiveResult result = replacing ? ExtractArchiveItem(run.archive, index, partial.c_str())
+                                           : ExtractArchiveItemToNewFile(run.archive, index, partial.c_str());
     std::string reason;
     if (result != ArchiveResult::Ok) {
         reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
+        run.knownFolders.erase(folder);  // it may be gone: the next try tests it again
     } else if (replacing && !platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
         reason = SystemReason();
     }
-    if (!reason.empty()) RemovePartial(partial);
+    // What a failed new file left is ours; a file that turned up there is not.
+    if (!reason.empty() && (replacing || result != ArchiveResult::FileOpenFailed)) RemovePartial(partial);
     if (reason.empty()) run.placedBytes += entry.uncompressedSize;
     return reason;
 }

@@ -34,9 +34,9 @@ FileHandle OpenFileForReading(const char* path);
 // Creates or truncates a file for writing, not shared, with the given
 // attributes. Fails (kNoFile) on an existing read-only file.
 FileHandle CreateFileForWriting(const char* path, uint32_t attributes);
-// Creates a file that must not exist yet, for writing. kNoFile when it
-// exists or cannot be created.
-FileHandle CreateNewFile(const char* path);
+// Creates a file that must not exist yet, for writing, with the given
+// attributes. kNoFile when it exists or cannot be created.
+FileHandle CreateNewFile(const char* path, uint32_t attributes = kAttributeNormal);
 // Reads up to size bytes at offset. Returns the bytes read, 0 at end of file,
 // -1 on error.
 int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size);

@@ -70,8 +70,9 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     return fd < 0 ? kNoFile : fd;
 }
 
-FileHandle CreateNewFile(const char* path) {
-    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+FileHandle CreateNewFile(const char* path, uint32_t attributes) {
+    const mode_t mode = (attributes & kAttributeReadOnly) ? 0444 : 0644;
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     return fd < 0 ? kNoFile : fd;
 }
 

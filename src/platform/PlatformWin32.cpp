@@ -45,6 +45,17 @@ FileHandle OpenFileForReading(const char* path) {
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
+namespace {
+
+// Only the bits CreateFileW accepts for a file; a folder bit has no place here.
+DWORD FileCreationFlags(uint32_t attributes) {
+    const DWORD flags = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
+    return flags ? flags : FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace
+
 FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
     // Windows refuses this itself; an emulator running as a privileged user
     // may not, so the rule is kept here for every caller alike.
@@ -54,17 +65,14 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
         SetLastError(ERROR_ACCESS_DENIED);
         return kNoFile;
     }
-    // Only the bits CreateFileW accepts for a file; a folder bit has no place here.
-    const DWORD flags = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              flags ? flags : FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FileCreationFlags(attributes),
+                              nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
-FileHandle CreateNewFile(const char* path) {
-    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+FileHandle CreateNewFile(const char* path, uint32_t attributes) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FileCreationFlags(attributes), nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 

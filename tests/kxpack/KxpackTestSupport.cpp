@@ -113,12 +113,12 @@ std::string ArchiveRegion(const std::string& installer) {
 namespace {
 
 // Bytes of every value, then noise that deflate cannot shrink, then text it
-// can: about 100 KB, so items span several of the reader's 16 KB buffers.
+// can: about 150 KB, so items span several of the reader's 64 KB buffers.
 std::string MakeBinaryData() {
     std::string data;
     for (int i = 0; i < 256; ++i) data += static_cast<char>(i);
     uint32_t state = 12345;
-    for (int i = 0; i < 60000; ++i) {
+    for (int i = 0; i < 150000; ++i) {
         state = state * 1103515245u + 12345u;
         data += static_cast<char>(state >> 24);
     }

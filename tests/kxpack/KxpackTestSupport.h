@@ -48,7 +48,7 @@ std::string ArchiveRegion(const std::string& installer);
 
 // A package folder holding control files, payload in sub-folders, an empty
 // folder, an empty file, a read-only file and binary data larger than the
-// reader's 16 KB buffers. Returns the stored names in the order kxpack must
+// reader's 64 KB buffers. Returns the stored names in the order kxpack must
 // write them.
 std::vector<std::string> MakeTestPackage(const std::string& folder);
 

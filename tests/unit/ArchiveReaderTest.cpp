@@ -27,7 +27,7 @@ protected:
 };
 
 TEST_F(ArchiveReaderTest, ListsAndExtractsStoredAndDeflatedItems) {
-    const Bytes big = PatternBytes(100000);  // several 16 KB buffers each way
+    const Bytes big = PatternBytes(100000);  // more than one of the reader's 64 KB buffers each way
     ZipItem deflated;
     deflated.name = "data/big.bin";
     deflated.data = big;
