@@ -21,6 +21,8 @@ namespace {
 constexpr uint32_t kReaderKind = 0x4b585a52;  // "RZXK"
 constexpr uint32_t kDeadKind = 0xdeadbeef;
 constexpr uint32_t kBufferSize = 65536;  // as many bytes per system call as a plain copy takes
+constexpr uint32_t kReadWindowSize = 65536;
+constexpr uint32_t kWindowedReadLimit = 4096;
 constexpr uint32_t kEndSearchWindow = 65535;
 constexpr uint32_t kEndSearchBlock = 1028;
 constexpr size_t kPathCapacity = platform::kPathByteCapacity;
@@ -89,6 +91,11 @@ struct ArchiveReaderState {
     std::unique_ptr<unsigned char[]> outputBuffer;
     std::string baseFolder;
 
+    // The part of the file read last for small reads (see ReadExactly).
+    std::unique_ptr<unsigned char[]> window;
+    int64_t windowStart = -1;
+    uint32_t windowLength = 0;
+
     // One inflater for every item, reset between them: setting one up costs
     // more than a small file's data.
     struct Inflater {
@@ -102,9 +109,36 @@ struct ArchiveReaderState {
 
 namespace {
 
+// Whether the window read last holds [position, position + size).
+bool InReadWindow(const ArchiveReaderState* state, int64_t position, uint32_t size) {
+    return state->windowStart >= 0 && position >= state->windowStart &&
+           position + size <= state->windowStart + state->windowLength;
+}
+
+// Headers are read through a window of the file: the central directory is
+// read in order, and a small item's local header and data lie together, so
+// one system call serves many reads. Larger reads go to the file directly.
 bool ReadExactly(ArchiveReaderState* state, int64_t position, void* buffer, uint32_t size) {
     if (position < 0) return false;
-    return platform::ReadFileAt(state->file.Get(), position, buffer, size) == static_cast<int64_t>(size);
+    if (size > kWindowedReadLimit) {
+        return platform::ReadFileAt(state->file.Get(), position, buffer, size) == static_cast<int64_t>(size);
+    }
+    if (!InReadWindow(state, position, size)) {
+        if (!state->window) state->window.reset(new unsigned char[kReadWindowSize]);
+        const int64_t got = platform::ReadFileAt(state->file.Get(), position, state->window.get(), kReadWindowSize);
+        state->windowStart = got < 0 ? -1 : position;
+        state->windowLength = got < 0 ? 0 : static_cast<uint32_t>(got);
+        if (!InReadWindow(state, position, size)) return false;
+    }
+    std::memcpy(buffer, state->window.get() + (position - state->windowStart), size);
+    return true;
+}
+
+// Item data: from the window when it holds all of it, else from the file.
+int64_t ReadItemData(ArchiveReaderState* state, int64_t position, void* buffer, uint32_t size) {
+    if (!InReadWindow(state, position, size)) return platform::ReadFileAt(state->file.Get(), position, buffer, size);
+    std::memcpy(buffer, state->window.get() + (position - state->windowStart), size);
+    return size;
 }
 
 // Position of the end record, or -1 when the last 64 KiB hold none.
@@ -388,7 +422,7 @@ ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle targe
     while (remainingUncompressed > 0 && !streamEnded) {
         if (stream.avail_in == 0 && remainingCompressed > 0) {
             const uint32_t want = std::min(remainingCompressed, kBufferSize);
-            const int64_t got = platform::ReadFileAt(state->file.Get(), position, input, want);
+            const int64_t got = ReadItemData(state, position, input, want);
             if (got <= 0) return ArchiveResult::InflateFailed;
             position += got;
             remainingCompressed -= static_cast<uint32_t>(got);

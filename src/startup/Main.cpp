@@ -102,8 +102,24 @@ int ReportStartFailure() {
     return kExitCouldNotStart;
 }
 
+// The wizard's text box class. Loading its library takes as long as the
+// extraction dialog's start, so it is loaded beside it; the wizard waits.
+DWORD WINAPI LoadRichEditLibrary(void*) {
+    (void)LoadSystemLibrary(L"RichEd32.dll");
+    return 0;
+}
+
+void WaitForRichEdit(HANDLE loading) {
+    if (loading == nullptr) {
+        (void)LoadSystemLibrary(L"RichEd32.dll");
+        return;
+    }
+    WaitForSingleObject(loading, INFINITE);
+}
+
 // The wizard's run, from the extraction dialog to the last page.
 int RunWithWindows() {
+    HANDLE richEdit = CreateThread(nullptr, 0, LoadRichEditLibrary, nullptr, 0, nullptr);
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
     if (loader != nullptr && !RunExtractionDialog()) WaitForLoading(loader);
@@ -114,11 +130,13 @@ int RunWithWindows() {
                theInstaller.workspaceUnwritable.load(std::memory_order_acquire)) {
         exitCode = ReportStartFailure();
     } else {
+        WaitForRichEdit(richEdit);
         RunWizardDialog();
         // Closed on the finished page rather than left with Done.
         if (theInstaller.currentPage == kPageFinished) exitCode = FinishedExitCode(theInstaller);
     }
     (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
+    if (richEdit != nullptr) CloseHandle(richEdit);
     return exitCode;
 }
 
@@ -170,7 +188,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     if (line.silent) {
         exitCode = RunSilently();
     } else {
-        (void)LoadSystemLibrary(L"RichEd32.dll");  // the wizard's text box class
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);  // the progress bars' class
         exitCode = RunWithWindows();
