@@ -15,7 +15,8 @@ namespace {
 // applies it when it opens.
 std::atomic<int32_t> copyRangeMegabytes{0};
 
-constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT kLoadingCompleteMessage = WM_APP + 1;
+constexpr UINT_PTR kPollTimer = 1;  // in case a notice was missed
 constexpr UINT kPollMilliseconds = 100;
 constexpr UINT kProgressTimeoutMilliseconds = 2000;
 
@@ -24,6 +25,8 @@ void OnInitDialog(HWND dialog) {
     SetWindowTextW(dialog, Widen(TitleText(theInstaller)).c_str());
     SendDlgItemMessageW(dialog, IDC_EXTRACTION_PROGRESS, PBM_SETRANGE32, 0, copyRangeMegabytes.load());
     SetTimer(dialog, kPollTimer, kPollMilliseconds, nullptr);
+    // Loading may have ended before there was a dialog to tell.
+    if (theInstaller.loadingComplete.load(std::memory_order_acquire)) EndDialog(dialog, 0);
 }
 
 void Cancel(HWND dialog) {
@@ -42,7 +45,8 @@ INT_PTR CALLBACK ExtractionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
         if (wParam == IDC_EXTRACTION_CANCEL) Cancel(dialog);
         break;
     case WM_CLOSE: Cancel(dialog); break;  // closing the window is a cancel, never a hand-over
-    case WM_TIMER: OnTimer(dialog); break;
+    case WM_TIMER:
+    case kLoadingCompleteMessage: OnTimer(dialog); break;
     case WM_DESTROY: theInstaller.extractionDialog = nullptr; break;
     }
     return FALSE;
@@ -70,3 +74,8 @@ void SendExtractionRange(int32_t megabytes) {
 }
 
 void SendExtractionPosition(int32_t megabytes) { SendToBar(PBM_SETPOS, static_cast<WPARAM>(megabytes), 0); }
+
+void NotifyLoadingComplete() {
+    HWND dialog = static_cast<HWND>(theInstaller.extractionDialog.load());
+    if (dialog != nullptr) PostMessageW(dialog, kLoadingCompleteMessage, 0, 0);
+}

@@ -10,3 +10,7 @@ bool RunExtractionDialog();
 // the dialog's bar; nothing happens while the dialog is not open.
 void SendExtractionRange(int32_t megabytes);
 void SendExtractionPosition(int32_t megabytes);
+
+// Called on the loader's side once loadingComplete is set: the dialog ends
+// at once rather than at its next look.
+void NotifyLoadingComplete();

@@ -40,6 +40,7 @@ DWORD WINAPI LoaderThread(void*) {
         (copied == CopyResult::Damaged ? theInstaller.packageDamaged : theInstaller.workspaceUnwritable)
             .store(true, std::memory_order_relaxed);
         theInstaller.loadingComplete.store(true, std::memory_order_release);
+        NotifyLoadingComplete();
         return 0;
     }
     if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
@@ -47,7 +48,11 @@ DWORD WINAPI LoaderThread(void*) {
              std::to_string(theInstaller.payloadBytes) + " bytes");
     // With fullscreen.txt the background runs here until the process ends;
     // its opening completes the loading.
-    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) RunBackgroundWindow();
+    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) {
+        RunBackgroundWindow();
+    } else {
+        NotifyLoadingComplete();
+    }
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "resources/ResourceIds.h"
+#include "startup/ExtractionDialog.h"
 #include "state/TheInstaller.h"
 #include "wizard/BackgroundLayout.h"
 #include "wizard/Pictures.h"
@@ -119,6 +120,7 @@ void OnInitDialog(HWND window) {
     InstallerState& state = theInstaller;
     state.backgroundWindow = window;
     state.loadingComplete.store(true, std::memory_order_release);
+    NotifyLoadingComplete();
     PlaceWindow(window);
     HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -164,4 +166,5 @@ void RunBackgroundWindow() {
     DialogBoxParamW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(dialog), nullptr, BackgroundDialogProc,
                     0);
     state.loadingComplete.store(true, std::memory_order_release);  // a background that never opened holds nothing up
+    NotifyLoadingComplete();
 }
