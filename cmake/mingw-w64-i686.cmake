@@ -13,7 +13,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Everything static: the stub must need nothing but system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run)
-# Size: sections nothing refers to are dropped at link time.
+# Size: every function and datum in a section of its own, and the sections
+# nothing refers to dropped at link time.
+string(APPEND CMAKE_C_FLAGS_INIT " -ffunction-sections -fdata-sections")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -ffunction-sections -fdata-sections")
 string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--gc-sections")
 # Windows keeps a 32-bit thread's stack only 4-byte aligned, while the
 # compiler assumes 16 bytes: a function that keeps SSE values on its stack

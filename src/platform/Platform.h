@@ -66,6 +66,22 @@ private:
     FileHandle file_;
 };
 
+// A lock for the few fields two threads share: the system's own on
+// Windows, so that the programs need no threads library. Meets the
+// standard's Lockable needs, for std::lock_guard.
+class Lock {
+public:
+    Lock();
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    void* state_;
+};
+
 // The code of the error that made this thread's last failing call fail
 // (GetLastError on Windows, errno elsewhere). Read it before any other call.
 uint32_t LastErrorCode();

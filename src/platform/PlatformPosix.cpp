@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <mutex>
 
 #include "platform/Platform.h"
 
@@ -51,6 +52,11 @@ bool IsRealDate(const CivilTime& t) {
 }
 
 }  // namespace
+
+Lock::Lock() : state_(new std::mutex) {}
+Lock::~Lock() { delete static_cast<std::mutex*>(state_); }
+void Lock::lock() { static_cast<std::mutex*>(state_)->lock(); }
+void Lock::unlock() { static_cast<std::mutex*>(state_)->unlock(); }
 
 FileHandle OpenFileForReading(const char* path) {
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);

@@ -39,6 +39,12 @@ uint64_t FromFileTime(const FILETIME& time) {
 
 }  // namespace
 
+// A slim reader/writer lock is one pointer, which state_ holds.
+Lock::Lock() : state_(nullptr) { static_assert(sizeof(SRWLOCK) == sizeof(void*), "SRWLOCK fits"); }
+Lock::~Lock() = default;
+void Lock::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }
+void Lock::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }
+
 FileHandle OpenFileForReading(const char* path) {
     HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -244,13 +250,22 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
+namespace {
+
+// The number in at least width digits, with leading zeros. Formatted by
+// hand: the C library's printf would bring its whole floating-point part.
+std::string Padded(unsigned value, size_t width) {
+    std::string digits = std::to_string(value);
+    return digits.size() < width ? std::string(width - digits.size(), '0') + digits : digits;
+}
+
+}  // namespace
+
 std::string LocalTimeStamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond, now.wMilliseconds);
-    return text;
+    return Padded(now.wYear, 4) + "-" + Padded(now.wMonth, 2) + "-" + Padded(now.wDay, 2) + " " + Padded(now.wHour, 2) +
+           ":" + Padded(now.wMinute, 2) + ":" + Padded(now.wSecond, 2) + "." + Padded(now.wMilliseconds, 3);
 }
 
 bool GetFreeBytes(const std::string& root, uint64_t* bytes) {

@@ -6,7 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 #include <string>
 #include <vector>
 
@@ -50,7 +50,7 @@ struct InstallerState {
 
     // Decoded page pictures (IPicture on Windows), replaced on one thread and
     // painted on another: both only under pictureLock.
-    std::mutex pictureLock;
+    platform::Lock pictureLock;
     void* logoPicture = nullptr;
     void* backgroundPicture = nullptr;
     bool backgroundImageMissing = true;
@@ -124,16 +124,16 @@ struct InstallerState {
 
     // The extraction dialog reads the title while the loader may still be
     // writing it, so it is only reached under its lock.
-    mutable std::mutex titleLock;
+    mutable platform::Lock titleLock;
     std::string titleText;
 };
 
 inline void SetTitleText(InstallerState& state, const std::string& text) {
-    std::lock_guard<std::mutex> hold(state.titleLock);
+    std::lock_guard<platform::Lock> hold(state.titleLock);
     state.titleText = text;
 }
 
 inline std::string TitleText(const InstallerState& state) {
-    std::lock_guard<std::mutex> hold(state.titleLock);
+    std::lock_guard<platform::Lock> hold(state.titleLock);
     return state.titleText;
 }

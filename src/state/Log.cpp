@@ -1,26 +1,26 @@
 #include "state/Log.h"
 
 #include <cstdio>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 
 #include "platform/Platform.h"
 
 namespace {
 
-std::mutex logLock;
+platform::Lock logLock;
 std::FILE* logFile = nullptr;
 
 }  // namespace
 
 bool OpenLog(const std::string& path, bool append) {
-    std::lock_guard<std::mutex> hold(logLock);
+    std::lock_guard<platform::Lock> hold(logLock);
     if (logFile != nullptr) std::fclose(logFile);
     logFile = platform::OpenStream(path.c_str(), append ? "ab" : "wb");
     return logFile != nullptr;
 }
 
 void LogEvent(const std::string& text) {
-    std::lock_guard<std::mutex> hold(logLock);
+    std::lock_guard<platform::Lock> hold(logLock);
     if (logFile == nullptr) return;
     const std::string line = platform::LocalTimeStamp() + " " + text + "\r\n";
     std::fwrite(line.data(), 1, line.size(), logFile);
@@ -28,7 +28,7 @@ void LogEvent(const std::string& text) {
 }
 
 void CloseLog() {
-    std::lock_guard<std::mutex> hold(logLock);
+    std::lock_guard<platform::Lock> hold(logLock);
     if (logFile != nullptr) std::fclose(logFile);
     logFile = nullptr;
 }

@@ -199,10 +199,9 @@ void UpdateDiskSpace(InstallerState& state, WizardView& view) {
     if (!view.FreeBytes(FirstCharacters(folder, 2), &freeBytes)) freeBytes = 0;
     const uint64_t megabytes = freeBytes / kMegabyte;
     state.availableMegabytes = megabytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(megabytes);
-    char label[128];
-    std::snprintf(label, sizeof label, "Disk space needed: %u MB\nAvailable disk space: %u MB",
-                  static_cast<unsigned>(state.neededMegabytes), static_cast<unsigned>(state.availableMegabytes));
-    view.SetControlText(IDC_DISK_SPACE, label);
+    view.SetControlText(IDC_DISK_SPACE, "Disk space needed: " + std::to_string(static_cast<unsigned>(state.neededMegabytes)) +
+                                            " MB\nAvailable disk space: " +
+                                            std::to_string(static_cast<unsigned>(state.availableMegabytes)) + " MB");
 }
 
 void OnFolderTimer(InstallerState& state, WizardView& view) {

@@ -51,7 +51,7 @@ void LoadPictureFromFile(InstallerState& state, const std::string& path, void** 
     IPicture* decoded = DecodePicture(path);
     IPicture* old = nullptr;
     {
-        std::lock_guard<std::mutex> hold(state.pictureLock);
+        std::lock_guard<platform::Lock> hold(state.pictureLock);
         old = static_cast<IPicture*>(*target);
         *target = decoded;
     }
@@ -59,7 +59,7 @@ void LoadPictureFromFile(InstallerState& state, const std::string& path, void** 
 }
 
 void RenderPicture(InstallerState& state, void* const* picture, HDC dc, const RECT& destination, const RECT& bounds) {
-    std::lock_guard<std::mutex> hold(state.pictureLock);
+    std::lock_guard<platform::Lock> hold(state.pictureLock);
     IPicture* drawn = static_cast<IPicture*>(*picture);
     if (drawn == nullptr) return;
     OLE_XSIZE_HIMETRIC width = 0;
@@ -77,7 +77,7 @@ void ShowBackgroundRecord(InstallerState& state, int32_t record, int32_t page) {
     IPicture* decoded = present ? DecodePicture(path) : nullptr;  // slow: outside the lock
     IPicture* old = decoded;  // dropped unless it goes up
     {
-        std::lock_guard<std::mutex> hold(state.pictureLock);
+        std::lock_guard<platform::Lock> hold(state.pictureLock);
         if (state.currentPage.load() == page) {
             state.currentBackgroundRecord = record;
             state.backgroundImageMissing = !present;
@@ -89,7 +89,7 @@ void ShowBackgroundRecord(InstallerState& state, int32_t record, int32_t page) {
 }
 
 void RenderBackgroundPicture(InstallerState& state, HDC dc, const RECT& client) {
-    std::lock_guard<std::mutex> hold(state.pictureLock);
+    std::lock_guard<platform::Lock> hold(state.pictureLock);
     IPicture* picture = static_cast<IPicture*>(state.backgroundPicture);
     const int32_t record = state.currentBackgroundRecord;
     if (picture == nullptr || state.backgroundImageMissing || record < 0 || record >= kMaxBackgroundRecords) return;
