@@ -272,7 +272,12 @@ TEST_F(InstallationTest, AbortStopsWithWhatWasPlaced) {
     // A folder where the file should go cannot be replaced by it.
     ASSERT_TRUE(platform::CreateFolder((target + "/b.txt").c_str()));
     view.answers = {OverwriteAnswer::Yes};
+    // The list stays open for the run; what it holds on disk while the
+    // question is open is what a run killed there would leave.
+    std::vector<std::string> listWhileAsking;
+    view.beforeFailureAnswer = [&] { listWhileAsking = UninstallList(); };
     EXPECT_EQ(InstallOutcome::Stopped, RunInstallation(state, view));
+    EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), listWhileAsking);
     EXPECT_EQ(1u, view.failures.size());
     EXPECT_EQ("a", Installed("a.txt"));
     EXPECT_FALSE(platform::PathExists((target + "/c.txt").c_str()));
