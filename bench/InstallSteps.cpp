@@ -37,6 +37,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
 #include "install/InstallWorker.h"
+#include "control/MacroExpander.h"
 #include "install/Installation.h"
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
@@ -87,6 +88,7 @@ std::vector<Line> ReadFileInfo(const std::string& path) {
     std::string text;
     while (std::getline(in, text)) {
         if (!text.empty() && text.back() == '\r') text.pop_back();
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // an expanded file has the mark
         if (text.compare(0, 4, "////") == 0) break;
         const size_t bar = text.find('|');
         if (bar == std::string::npos) continue;
@@ -289,6 +291,9 @@ int main(int argc, char** argv) {
     theInstaller.instance = GetModuleHandleA(nullptr);
     LoadTimes loaded;
     if (!Load(theInstaller, argv[2], &loaded)) return 1;
+    // The list says "%install path%\" as kxpack wrote it; the steps below
+    // the installer's own read it expanded.
+    ExpandMacrosInFile(theInstaller.macroTable, ControlFilePath("fileinfo.txt"), kInstallFolder);
     const std::vector<Line> lines = ReadFileInfo(ControlFilePath("fileinfo.txt"));
     if (CountPlaced(lines) != 0) {
         // A file in place would make the installer ask about overwriting it.

@@ -151,26 +151,16 @@ bool WriteText(const fs::path& path, const std::string& text) {
     return std::fclose(out) == 0 && ok;
 }
 
-std::string WindowsName(std::string name) {
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return name;
-}
-
-// fileinfo.txt names every file for the install folder; no welcome text and
-// no license, so the wizard opens on the folder page; progress in the wizard.
-// The folder is written out rather than as %install path%: the installer
-// expands macros only in files under 128 KiB, and a list of thousands of
-// files is longer.
-bool WriteControlFiles(const fs::path& package, const std::string& installFolder,
-                       const std::vector<PlannedFile>& files) {
+// No fileinfo.txt: kxpack writes one that places every file under
+// "%install path%\", as an author's package of thousands of files would
+// have it. No welcome text and no license, so the wizard opens on the folder
+// page; progress in the wizard.
+bool WriteControlFiles(const fs::path& package, const std::string& installFolder) {
     const fs::path control = package / "%KXInstall%";
     std::error_code error;
     fs::create_directories(control, error);
     if (error) return false;
-    std::string list;
-    for (const PlannedFile& file : files) list += WindowsName(file.name) + "|" + installFolder + "\\\r\n";
-    list += "////\r\n";
-    return WriteText(control / "fileinfo.txt", list) && WriteText(control / "tt.txt", "KX Bench") &&
+    return WriteText(control / "tt.txt", "KX Bench") &&
            WriteText(control / "def_install.txt", installFolder + "\r\n") &&
            WriteText(control / "installer_settings.txt", "1\r\nfalse\r\n");
 }
@@ -211,7 +201,7 @@ int main(int argc, char** argv) {
         return Usage();
     }
     const fs::path package = argv[2];
-    if (!WritePayload(package, files) || !WriteControlFiles(package, argv[3], files)) {
+    if (!WritePayload(package, files) || !WriteControlFiles(package, argv[3])) {
         std::fprintf(stderr, "kx_bench_payload: cannot write the package in %s\n", package.c_str());
         return 1;
     }
