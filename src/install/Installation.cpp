@@ -57,6 +57,11 @@ std::string WithTrailingBackslash(const std::string& folder) {
     return (!folder.empty() && folder.back() == '\\') ? folder : folder + "\\";
 }
 
+void WriteLine(std::FILE* file, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fwrite("\r\n", 1, 2, file);
+}
+
 // Rewrites the list so far from the ANSI code page into UTF-8 with the mark,
 // through a partial file, so the list is never left half-converted.
 void ConvertListToUtf8(const std::string& listPath) {
@@ -87,9 +92,7 @@ void AddToList(Run& run, const std::string& line) {
     }
     if (run.list == nullptr) run.list = platform::OpenStream(run.listPath.c_str(), "ab");
     if (run.list == nullptr) return;  // a list that cannot be opened gets nothing, as with AppendLine
-    const std::string& text = run.listInUtf8 ? line : ansi;
-    std::fwrite(text.data(), 1, text.size(), run.list);
-    std::fwrite("\r\n", 1, 2, run.list);
+    WriteLine(run.list, run.listInUtf8 ? line : ansi);
     std::fflush(run.list);
 }
 
@@ -174,10 +177,11 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination, b
 
 enum class LineEnd { Next, Cancelled, Stopped };
 
-// Places the item until it is placed, skipped or the user stops.
-LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destination) {
-    for (;;) {
-        const bool existed = platform::PathExists(destination.c_str());
+// Places the item until it is placed, skipped or the user stops. existed
+// is what the overwrite check found; a retry looks again, since the user
+// may have changed the destination meanwhile.
+LineEnd PlaceAskingOnFailure(Run& run, int32_t index, const std::string& destination, bool existed) {
+    for (;; existed = platform::PathExists(destination.c_str())) {
         const std::string reason = PlaceItem(run, index, destination, existed);
         if (reason.empty()) {
             LogEvent((existed ? "replaced " : "placed ") + destination);
@@ -207,7 +211,8 @@ LineEnd PlaceLine(Run& run, const std::string& line) {
     const std::string destination = WithTrailingBackslash(folder) + name;
     run.view.SetStatus(InstallingStatus(destination));
     bool place = true;
-    if (platform::PathExists(destination.c_str())) {
+    const bool existed = platform::PathExists(destination.c_str());
+    if (existed) {
         const OverwriteAnswer answer = run.view.AskOverwrite("The file named " + name +
                                                              " already exists at the selected location.\n"
                                                              "Do you wish to replace it?");
@@ -218,7 +223,9 @@ LineEnd PlaceLine(Run& run, const std::string& line) {
         place = answer == OverwriteAnswer::Yes;
         if (!place) LogEvent("kept " + destination);
     }
-    if (place && PlaceAskingOnFailure(run, found->second, destination) == LineEnd::Stopped) return LineEnd::Stopped;
+    if (place && PlaceAskingOnFailure(run, found->second, destination, existed) == LineEnd::Stopped) {
+        return LineEnd::Stopped;
+    }
     run.handled += 1;
     run.view.SetProgressPosition(run.handled);
     run.state.progressPosition = run.handled;
@@ -385,8 +392,7 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
 void AppendLine(const std::string& path, const std::string& text) {
     std::FILE* file = platform::OpenStream(path.c_str(), "ab");
     if (file == nullptr) return;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fwrite("\r\n", 1, 2, file);
+    WriteLine(file, text);
     std::fclose(file);
 }
 

@@ -184,6 +184,13 @@ void RemoveEntries(Run& run) {
     }
 }
 
+// The list's install path with "\" separators and one trailing "\".
+std::string InstallFolderOf(const UninstallList& list) {
+    std::string folder = WithBackslashes(list.installPath);
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
 size_t Depth(const std::string& folder) { return static_cast<size_t>(std::count(folder.begin(), folder.end(), '\\')); }
 
 }  // namespace
@@ -208,8 +215,7 @@ bool FindInstallLocation(const std::string& product, const std::string& uninstal
 }
 
 RemovalOutcome RemoveProduct(Removal& removal, RemovalView& view) {
-    Run run{removal, view, WithBackslashes(removal.list.installPath)};
-    if (!run.installPath.empty() && run.installPath.back() != '\\') run.installPath += '\\';
+    Run run{removal, view, InstallFolderOf(removal.list)};
     LogEvent("removing " + removal.list.product + " from " + run.installPath);
     const std::vector<std::string>& items = removal.list.items;
     view.SetProgressRange(static_cast<int32_t>(items.size()));
@@ -224,8 +230,7 @@ RemovalOutcome RemoveProduct(Removal& removal, RemovalView& view) {
 }
 
 void RemoveUninstallerAndFolders(Removal& removal) {
-    std::string installPath = WithBackslashes(removal.list.installPath);
-    if (!installPath.empty() && installPath.back() != '\\') installPath += '\\';
+    const std::string installPath = InstallFolderOf(removal.list);
     const std::string uninstaller = WithBackslashes(removal.uninstallerPath);
     if (LiesInside(uninstaller, installPath) && platform::ReadAttributes(uninstaller.c_str()) != platform::kNoAttributes) {
         bool removed = false;
