@@ -135,6 +135,8 @@ struct CivilTime {
 bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime);
 
 void SleepMilliseconds(uint32_t milliseconds);
+// A reading of a clock that only moves forward, in its own units.
+uint64_t ClockReading();
 // The local time now, as "YYYY-MM-DD hh:mm:ss.mmm".
 std::string LocalTimeStamp();
 // Free bytes available to the user on the drive that root names; false

@@ -316,6 +316,12 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 
 void SleepMilliseconds(uint32_t milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000); }
 
+uint64_t ClockReading() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
 }  // namespace platform
 
 // Host stand-ins: fixed shell folders as a default Windows installation

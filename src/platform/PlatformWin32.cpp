@@ -250,6 +250,12 @@ bool LocalTimeToFileTime(const CivilTime& local, uint64_t* fileTime) {
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
+uint64_t ClockReading() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart);
+}
+
 namespace {
 
 // The number in at least width digits, with leading zeros. Formatted by

@@ -66,7 +66,9 @@ struct InstallerState {
 
     // Package contents, filled while the control folder is extracted.
     std::array<std::string, kImageSlotCount> imageSlots;
-    std::array<BackgroundRecord, kMaxBackgroundRecords> backgroundRecords;
+    // Every slot exists from the start (an unused one reads as empty); on the
+    // heap, so the record itself stays small.
+    std::vector<BackgroundRecord> backgroundRecords = std::vector<BackgroundRecord>(kMaxBackgroundRecords);
     int32_t backgroundRecordCount = 0;
     int32_t slideshowRecordCount = 0;
     int32_t payloadItemCount = 0;

@@ -1,7 +1,6 @@
 #include "wizard/PageController.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
 #include "control/TextEncoding.h"
@@ -242,7 +241,7 @@ bool CanCreateFileIn(const std::string& folder) {
     }
     if (existing.empty()) return false;
     // A name no file has: a clock reading, tried a few times.
-    const auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const uint64_t stamp = platform::ClockReading();
     constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const std::string probe = existing + "\\kxinstall-write-test-" + std::to_string(stamp + attempt) + ".tmp";
