@@ -331,6 +331,29 @@ ArchiveResult CheckLocalHeader(ArchiveReaderState* state, std::vector<unsigned c
     return ArchiveResult::Ok;
 }
 
+// Name, attributes, DOS times and sizes of the current entry, its name
+// decoded with the given extra field.
+bool DescribeFromHeader(ArchiveReaderState* state, int32_t index, const std::vector<unsigned char>& extra,
+                        ArchiveEntry* entry) {
+    const CentralHeader& h = state->current;
+    entry->index = index;
+    if (!DecodeArchiveName(state->currentName, h.nameLength, h.flags, extra.data(), extra.size(), entry->name)) {
+        return false;
+    }
+    SanitiseArchiveName(entry->name);
+    entry->attributes = AttributesFromHeader(h);
+    if (!state->lastDosValid || state->lastDosDateTime != h.dosDateTime) {
+        state->lastDosFileTime = FileTimeFromDos(h.dosDateTime);
+        state->lastDosDateTime = h.dosDateTime;
+        state->lastDosValid = true;
+    }
+    const uint64_t dosTime = state->lastDosFileTime;
+    entry->accessTime = entry->creationTime = entry->writeTime = dosTime;
+    entry->compressedSize = static_cast<int32_t>(h.compressedSize);
+    entry->uncompressedSize = static_cast<int32_t>(h.uncompressedSize);
+    return true;
+}
+
 ArchiveResult DescribeItem(ArchiveReaderState* state, int32_t index, ArchiveEntry* entry) {
     if (index == state->cachedIndex) {
         *entry = state->cachedEntry;
@@ -343,28 +366,27 @@ ArchiveResult DescribeItem(ArchiveReaderState* state, int32_t index, ArchiveEntr
     std::vector<unsigned char> extra;
     const ArchiveResult checked = CheckLocalHeader(state, &extra);
     if (checked != ArchiveResult::Ok) return checked;
-
-    const CentralHeader& h = state->current;
-    entry->index = index;
-    if (!DecodeArchiveName(state->currentName, h.nameLength, h.flags, extra.data(), extra.size(), entry->name)) {
-        return ArchiveResult::Corrupt;
-    }
-    SanitiseArchiveName(entry->name);
-    entry->attributes = AttributesFromHeader(h);
-    if (!state->lastDosValid || state->lastDosDateTime != h.dosDateTime) {
-        state->lastDosFileTime = FileTimeFromDos(h.dosDateTime);
-        state->lastDosDateTime = h.dosDateTime;
-        state->lastDosValid = true;
-    }
-    const uint64_t dosTime = state->lastDosFileTime;
-    entry->accessTime = entry->creationTime = entry->writeTime = dosTime;
+    if (!DescribeFromHeader(state, index, extra, entry)) return ArchiveResult::Corrupt;
     ApplyExtendedTimestamp(extra, entry);
-    entry->compressedSize = static_cast<int32_t>(h.compressedSize);
-    entry->uncompressedSize = static_cast<int32_t>(h.uncompressedSize);
 
     state->cachedEntry = *entry;
     state->cachedIndex = index;
     return ArchiveResult::Ok;
+}
+
+// The central header's description alone: its extra field names the item,
+// and the local header is not read.
+ArchiveResult DescribeFromDirectory(ArchiveReaderState* state, int32_t index, ArchiveEntry* entry) {
+    if (index != state->cachedIndex) state->cachedIndex = -1;  // the current entry may move
+    if (!GoToEntry(state, static_cast<uint32_t>(index))) return ArchiveResult::Corrupt;
+    const CentralHeader& h = state->current;
+    std::vector<unsigned char> extra(h.extraLength);
+    const int64_t extraPosition =
+        state->currentPosition + state->bytesBefore + package::kCentralHeaderSize + h.nameLength;
+    if (h.extraLength > 0 && !ReadExactly(state, extraPosition, extra.data(), h.extraLength)) {
+        return ArchiveResult::ReadFailed;
+    }
+    return DescribeFromHeader(state, index, extra, entry) ? ArchiveResult::Ok : ArchiveResult::Corrupt;
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -546,6 +568,17 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* 
         return ArchiveResult::Ok;
     }
     return DescribeItem(handle, index, entry);
+}
+
+ArchiveResult GetArchiveItemFromDirectory(ArchiveHandle handle, int32_t index, ArchiveEntry* entry) {
+    if (index == -1 || entry == nullptr) return GetArchiveItem(handle, index, entry);
+    entry->index = 0;
+    entry->name[0] = '\0';
+    entry->uncompressedSize = 0;
+    if (!IsValidHandle(handle)) return ArchiveResult::BadArgument;
+    if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
+    if (index < 0 || index >= static_cast<int64_t>(handle->entryCount)) return ArchiveResult::BadArgument;
+    return DescribeFromDirectory(handle, index, entry);
 }
 
 namespace {

@@ -53,6 +53,10 @@ ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd);
 // Describes item index into entry, or with index -1 puts the item count into
 // entry->index. entry's index, name and uncompressedSize are cleared first.
 ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* entry);
+// The same from the central directory alone, which a pass over every item
+// reads in one sweep: the local header is neither read nor checked, the
+// name comes with the central extra field and the times are the DOS ones.
+ArchiveResult GetArchiveItemFromDirectory(ArchiveHandle handle, int32_t index, ArchiveEntry* entry);
 
 // Writes item index to targetPath, creating missing folders; a relative target
 // is taken under the current folder of OpenArchive's time. A folder item

@@ -18,7 +18,6 @@ std::atomic<int32_t> copyRangeMegabytes{0};
 constexpr UINT kLoadingCompleteMessage = WM_APP + 1;
 constexpr UINT_PTR kPollTimer = 1;  // in case a notice was missed
 constexpr UINT kPollMilliseconds = 100;
-constexpr UINT kProgressTimeoutMilliseconds = 2000;
 
 void OnInitDialog(HWND dialog) {
     theInstaller.extractionDialog = dialog;
@@ -52,13 +51,14 @@ INT_PTR CALLBACK ExtractionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
     return FALSE;
 }
 
-// A bounded send: the main thread may stop serving the dialog at any moment.
-void SendToBar(UINT message, WPARAM wParam, LPARAM lParam) {
+// Posted, never sent: the copy must not wait while the main thread is busy
+// opening its first window, and a message that arrives after the dialog has
+// gone is dropped with it.
+void PostToBar(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND dialog = static_cast<HWND>(theInstaller.extractionDialog.load());
     if (dialog == nullptr) return;
     HWND bar = GetDlgItem(dialog, IDC_EXTRACTION_PROGRESS);
-    DWORD_PTR result = 0;
-    if (bar != nullptr) SendMessageTimeoutW(bar, message, wParam, lParam, SMTO_ABORTIFHUNG, kProgressTimeoutMilliseconds, &result);
+    if (bar != nullptr) PostMessageW(bar, message, wParam, lParam);
 }
 
 }  // namespace
@@ -68,12 +68,12 @@ bool RunExtractionDialog() {
                            ExtractionDialogProc, 0) != -1;
 }
 
-void SendExtractionRange(int32_t megabytes) {
+void PostExtractionRange(int32_t megabytes) {
     copyRangeMegabytes = megabytes;
-    SendToBar(PBM_SETRANGE32, 0, static_cast<LPARAM>(megabytes));
+    PostToBar(PBM_SETRANGE32, 0, static_cast<LPARAM>(megabytes));
 }
 
-void SendExtractionPosition(int32_t megabytes) { SendToBar(PBM_SETPOS, static_cast<WPARAM>(megabytes), 0); }
+void PostExtractionPosition(int32_t megabytes) { PostToBar(PBM_SETPOS, static_cast<WPARAM>(megabytes), 0); }
 
 void NotifyLoadingComplete() {
     HWND dialog = static_cast<HWND>(theInstaller.extractionDialog.load());

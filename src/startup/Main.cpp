@@ -31,8 +31,8 @@ constexpr char kDamagedInstallerText[] = "This installer is damaged or incomplet
 DWORD WINAPI LoaderThread(void*) {
     const std::string installer = platform::GetModuleFilePath();
     CopyProgress progress;
-    progress.setRange = SendExtractionRange;
-    progress.setPosition = SendExtractionPosition;
+    progress.setRange = PostExtractionRange;
+    progress.setPosition = PostExtractionPosition;
     const CopyResult copied = CopyArchiveOut(theInstaller, installer, ArchiveCopyPath(), progress);
     if (copied == CopyResult::Cancelled) return 0;
     if (copied != CopyResult::Copied) {

@@ -128,8 +128,9 @@ bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyP
     (void)GetArchiveItem(archive, -1, &entry);  // no archive: count 0
     const int32_t count = entry.index;
     for (int32_t i = 0; i < count; ++i) {
-        // A damaged item still counts by the name its central header gives.
-        (void)GetArchiveItem(archive, i, &entry);
+        // Counted by the central header alone, so a damaged item still counts
+        // by the name it gives there; only control items are read further.
+        (void)GetArchiveItemFromDirectory(archive, i, &entry);
         if (StopForCancel(state)) {
             CloseArchive(archive);
             state.loaderStopped.store(true, std::memory_order_release);

@@ -273,6 +273,18 @@ TEST_F(ArchiveReaderTest, LocalHeadersMustAgreeWithTheDirectory) {
     }
     EXPECT_FALSE(platform::PathExists(Path("out.txt").c_str()));
     EXPECT_EQ(ArchiveResult::Ok, GetArchiveItem(archive.get(), 4, &entry));
+
+    // The directory alone still names and sizes each item, and reading one
+    // afterwards still finds its local header wrong.
+    const char* names[] = {"crc", "method", "name", "bzip"};
+    for (int32_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(ArchiveResult::Ok, GetArchiveItemFromDirectory(archive.get(), i, &entry)) << i;
+        EXPECT_STREQ(names[i], entry.name);
+        EXPECT_EQ(1, entry.uncompressedSize);
+        EXPECT_EQ(ArchiveResult::Corrupt, ExtractArchiveItem(archive.get(), i, Path("out.txt").c_str())) << i;
+        EXPECT_EQ(ArchiveResult::Corrupt, GetArchiveItem(archive.get(), i, &entry)) << i;
+    }
+    EXPECT_FALSE(platform::PathExists(Path("out.txt").c_str()));
 }
 
 TEST_F(ArchiveReaderTest, DamagedDataIsReportedAndNotLeftInPlace) {

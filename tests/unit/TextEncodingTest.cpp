@@ -138,6 +138,21 @@ TEST_F(ArchiveNameEncodingTest, NamesAreDecodedByTheirFlagTheirUnicodeFieldOrThe
     EXPECT_EQ("<refused>", NameOf(invalid));
 }
 
+TEST_F(ArchiveNameEncodingTest, TheDirectoryDescriptionTakesTheCentralUnicodeField) {
+    const std::string uebersicht = "\xC3\x9C" "bersicht.txt";
+    ZipItem item = FileItem("?bersicht.txt", "x");
+    item.centralExtra = UnicodePathField("?bersicht.txt", uebersicht);
+    ASSERT_TRUE(WriteBytes(Path("names.zip"), BuildZip({item})));
+    ArchiveHandle archive = OpenArchive(Path("names.zip").c_str());
+    ASSERT_NE(nullptr, archive);
+    ArchiveEntry entry;
+    EXPECT_EQ(ArchiveResult::Ok, GetArchiveItemFromDirectory(archive, 0, &entry));
+    EXPECT_EQ(uebersicht, std::string(entry.name));
+    EXPECT_EQ(ArchiveResult::Ok, GetArchiveItem(archive, 0, &entry));  // which reads the local one
+    EXPECT_EQ("?bersicht.txt", std::string(entry.name));
+    CloseArchive(archive);
+}
+
 TEST_F(ArchiveNameEncodingTest, SafetyRulesApplyToTheDecodedName) {
     ZipItem escaping = FileItem("x.txt", "x");
     escaping.localExtra = UnicodePathField("x.txt", "..\\..\\evil.txt");
