@@ -87,7 +87,14 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
         LogEvent("package damaged: " + reason);
         return CopyResult::Damaged;
     }
-    platform::UniqueFile output(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
+    // The workspace was just emptied, so the copy is a new file, created as
+    // one: a file opened to be overwritten is truncated, and on some file
+    // systems closing a large truncated file waits for all its blocks to be
+    // placed. A copy that stayed behind is overwritten as before.
+    platform::UniqueFile output(platform::CreateNewFile(archiveCopyPath.c_str(), platform::kAttributeNormal));
+    if (!output.IsOpen()) {
+        output.Reset(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
+    }
     if (!output.IsOpen()) return CopyResult::WriteFailed;
 
     const int64_t length = where.archiveLength;
