@@ -55,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GetArchiveItem(archive, -1, &entry);
     const int32_t count = entry.index < kMaxItems ? entry.index : kMaxItems;
     for (int32_t i = 0; i < count; ++i) {
+        // As the loader does: the directory's description first, then the item.
+        GetArchiveItemFromDirectory(archive, i, &entry);
         GetArchiveItem(archive, i, &entry);
         ExtractArchiveItem(archive, i, (out + entry.name).c_str());
     }
