@@ -38,6 +38,7 @@
 #include "archive/PackageFormat.h"
 #include "install/InstallWorker.h"
 #include "control/MacroExpander.h"
+#include "control/TextEncoding.h"
 #include "install/Installation.h"
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
@@ -88,7 +89,7 @@ std::vector<Line> ReadFileInfo(const std::string& path) {
     std::string text;
     while (std::getline(in, text)) {
         if (!text.empty() && text.back() == '\r') text.pop_back();
-        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // an expanded file has the mark
+        if (text.compare(0, kUtf8MarkLength, kUtf8Mark) == 0) text.erase(0, kUtf8MarkLength);  // an expanded file has it
         if (text.compare(0, 4, "////") == 0) break;
         const size_t bar = text.find('|');
         if (bar == std::string::npos) continue;

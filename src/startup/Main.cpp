@@ -116,7 +116,7 @@ DWORD WINAPI LoadRichEditLibrary(void*) {
 
 void WaitForRichEdit(HANDLE loading) {
     if (loading == nullptr) {
-        (void)LoadSystemLibrary(L"RichEd32.dll");
+        (void)LoadRichEditLibrary(nullptr);  // no thread: here and now
         return;
     }
     WaitForSingleObject(loading, INFINITE);

@@ -8,11 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "archive/PackageFormat.h"
-
 namespace kxpack {
-
-const std::string kControlPrefix = std::string(package::kControlFolder) + "/";
 
 namespace {
 

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "PackageTree.h"
+#include "archive/PackageFormat.h"
 
 namespace kxpack {
 
-extern const std::string kControlPrefix;  // "%KXInstall%/"
+// Inline, so that it is made before any constant built from it in a file
+// that includes this header.
+inline const std::string kControlPrefix = std::string(package::kControlFolder) + "/";
 
 PackageEntry* FindEntry(std::vector<PackageEntry>* entries, const std::string& name);
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "MadeFiles.h"
 #include "Uninstaller.h"
 #include "archive/PackageFormat.h"
 #include "control/ControlFile.h"
@@ -47,7 +48,6 @@ const WholeText kWholeTexts[] = {
     {"eoi_buttons.txt", kEndOfInstallTextCapacity},
 };
 
-const std::string kControlPrefix = std::string(package::kControlFolder) + "/";
 const std::string kBackgroundPrefix = kControlPrefix + "bgimg/";
 
 // One control file as the installer's text mode reads it.
