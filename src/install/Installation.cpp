@@ -165,10 +165,10 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination, b
     std::string reason;
     if (result != ArchiveResult::Ok) {
         reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
-        run.knownFolders.erase(folder);  // it may be gone: the next try tests it again
     } else if (replacing && !platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
         reason = SystemReason();
     }
+    if (!reason.empty()) run.knownFolders.erase(folder);  // it may be gone: the next try tests it again
     // What a failed new file left is ours; a file that turned up there is not.
     if (!reason.empty() && (replacing || result != ArchiveResult::FileOpenFailed)) RemovePartial(partial);
     if (reason.empty()) run.placedBytes += entry.uncompressedSize;

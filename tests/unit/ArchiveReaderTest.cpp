@@ -287,6 +287,20 @@ TEST_F(ArchiveReaderTest, LocalHeadersMustAgreeWithTheDirectory) {
     EXPECT_FALSE(platform::PathExists(Path("out.txt").c_str()));
 }
 
+TEST_F(ArchiveReaderTest, ANewFileIsNeverWrittenOverAndGoesWhenItsDataIsBad) {
+    ZipItem wrongCrc = FileItem("crc.txt", "payload payload payload");
+    wrongCrc.centralCrc = wrongCrc.localCrc = 0x12345678;
+    Archive archive = OpenBuilt({FileItem("a.txt", "alpha"), wrongCrc});
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(ArchiveResult::Ok, ExtractArchiveItemToNewFile(archive.get(), 0, Path("a.txt").c_str()));
+    EXPECT_EQ("alpha", ReadText(Path("a.txt")));
+    ASSERT_TRUE(WriteBytes(Path("b.txt"), ToBytes("already here")));
+    EXPECT_EQ(ArchiveResult::FileOpenFailed, ExtractArchiveItemToNewFile(archive.get(), 0, Path("b.txt").c_str()));
+    EXPECT_EQ("already here", ReadText(Path("b.txt")));
+    EXPECT_EQ(ArchiveResult::ChecksumFailed, ExtractArchiveItemToNewFile(archive.get(), 1, Path("crc.txt").c_str()));
+    EXPECT_FALSE(platform::PathExists(Path("crc.txt").c_str()));
+}
+
 TEST_F(ArchiveReaderTest, DamagedDataIsReportedAndNotLeftInPlace) {
     ZipItem wrongCrc = FileItem("crc.txt", "payload payload payload");
     wrongCrc.centralCrc = wrongCrc.localCrc = 0x12345678;

@@ -285,6 +285,23 @@ TEST_F(InstallationTest, AbortStopsWithWhatWasPlaced) {
     EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), UninstallList());  // no closing lines
 }
 
+// Each folder is tested once per run; one that goes away meanwhile fails
+// the next file, and Retry makes it again.
+TEST_F(InstallationTest, AFolderRemovedDuringTheRunIsMadeAgainOnRetry) {
+    Load({FileItem("a.txt", "a"), FileItem("b.txt", "b")},
+         {{"fileinfo.txt", "a.txt|%install path%\\sub\r\nb.txt|%install path%\\sub\r\n////\r\n"}});
+    view.onStatus = [&] {
+        if (view.statuses.back().find("b.txt") == std::string::npos) return;
+        ASSERT_TRUE(platform::RemoveFile((target + "/sub/a.txt").c_str()));
+        ASSERT_TRUE(platform::RemoveFolder((target + "/sub").c_str()));
+    };
+    view.failureAnswers = {FailureAnswer::Retry};
+    EXPECT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    EXPECT_EQ(1u, view.failures.size());
+    EXPECT_EQ("b", Installed("sub/b.txt"));
+    EXPECT_TRUE(state.missingItems.empty());
+}
+
 TEST_F(InstallationTest, AFolderThatCannotBeCreatedIsReportedAndLongNamesStillFit) {
     // 259 characters: the longest line, and a partial name beside it would not fit.
     const std::string name = "a-long-name.txt";
