@@ -10,7 +10,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "platform/Platform.h"
-#include "startup/RemoveFolderTree.h"
+#include "common/RemoveFolderTree.h"
 
 namespace {
 

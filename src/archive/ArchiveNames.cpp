@@ -7,7 +7,7 @@
 #include <zlib.h>
 
 #include "archive/PackageFormat.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 #include "platform/Platform.h"
 
 using package::ReadLe16;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 
 constexpr int kLineCharacters = 259;
 // Bytes of a line in UTF-8: 259 characters of up to four bytes, and the NUL.

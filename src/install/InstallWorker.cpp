@@ -8,12 +8,11 @@
 #include "install/ShellLink.h"
 #include "platform/Win32Handles.h"
 #include "resources/ResourceIds.h"
-#include "startup/RemoveFolderTree.h"
-#include "state/ExitCodes.h"
-#include "state/Log.h"
+#include "common/RemoveFolderTree.h"
+#include "common/ExitCodes.h"
+#include "common/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
-#include "wizard/PageController.h"
 #include "platform/WideText.h"
 
 namespace {

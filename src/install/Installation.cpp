@@ -10,13 +10,14 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
+#include "resources/ResourceIds.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
-#include "control/TextEncoding.h"
-#include "install/PathText.h"
+#include "text/TextEncoding.h"
+#include "common/PathText.h"
 #include "platform/Platform.h"
-#include "startup/ControlFiles.h"
-#include "state/Log.h"
+#include "control/ShortcutRecords.h"
+#include "common/Log.h"
 #include "state/Workspace.h"
 
 namespace {
@@ -252,7 +253,8 @@ void CreateShortcuts(Run& run) {
     int64_t size = 0;
     if (!QueryFileStatus(path, &size)) return;
     ExpandMacrosInFile(run.state.macroTable, path, run.folderText);
-    ReadShortcutRecords(run.state, path);
+    ReadShortcutRecords(path, &run.state.shortcutTable, &run.state.shortcutLocationUsed);
+    run.state.shortcutCount = static_cast<int32_t>(run.state.shortcutTable.size());
     for (const ShortcutRecord& record : run.state.shortcutTable) {
         if (record.location < 0 || record.location > 2 || !run.view.IsLocationTicked(record.location)) continue;
         std::string createdFolder;
@@ -432,10 +434,19 @@ std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* cre
         view.NotifyFolderCreated(folder);
         return folder;
     }
-    default:
+    default: {
         // The quick-launch bar has no groups: a group given there is not
-        // used, so the shortcut still lands where the bar shows it.
-        return platform::GetSpecialFolderPath(platform::kFolderAppData) +
-               "\\Microsoft\\Internet Explorer\\Quick Launch";
+        // used, so the shortcut still lands where the bar shows it. A new
+        // profile may not have the folder yet; it is the shell's, not the
+        // product's, so it is made but never listed for removal.
+        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderAppData) +
+                                   "\\Microsoft\\Internet Explorer\\Quick Launch";
+        (void)CreateFolderChain(folder);  // a failure shows as the shortcut that could not be saved
+        return folder;
     }
+    }
+}
+
+int SelectedProgressBar(const InstallerState& state) {
+    return state.progressBarIndex == 1 ? IDC_PROGRESS_SMOOTH : IDC_PROGRESS_PLAIN;
 }

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "common/FailureAnswer.h"
 #include "state/InstallerState.h"
 
 enum class OverwriteAnswer { Yes, No, Cancel };
-enum class FailureAnswer { Retry, Ignore, Abort };
 
 class InstallView {
 public:
@@ -41,6 +41,9 @@ enum class InstallOutcome {
                // the workspace and ends the process
     Stopped,   // Abort after a failed file: as Aborted, with its own exit code
 };
+
+// Progress bar 1021 for index 0, 1022 for 1; any other index uses 1021.
+int SelectedProgressBar(const InstallerState& state);
 
 InstallOutcome RunInstallation(InstallerState& state, InstallView& view);
 

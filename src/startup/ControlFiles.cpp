@@ -39,7 +39,9 @@ void ReadDefaultFolder(InstallerState& state, const std::string& path) {
 void ReadShortcutLocations(InstallerState& state, const std::string& path) {
     int64_t size = 0;
     state.shortcutsDefined = QueryFileStatus(path, &size);
-    if (state.shortcutsDefined) ReadShortcutRecords(state, path);
+    if (!state.shortcutsDefined) return;
+    ReadShortcutRecords(path, &state.shortcutTable, &state.shortcutLocationUsed);
+    state.shortcutCount = static_cast<int32_t>(state.shortcutTable.size());
 }
 
 void ReadInstallerSettings(InstallerState& state, const std::string& path) {
@@ -90,24 +92,6 @@ void ReadFullscreenSettings(InstallerState& state, const std::string& path) {
 Colour ColourFromNumbers(int32_t red, int32_t green, int32_t blue) {
     return (static_cast<uint32_t>(red) & 0xFF) | ((static_cast<uint32_t>(green) & 0xFF) << 8) |
            ((static_cast<uint32_t>(blue) & 0xFF) << 16);
-}
-
-void ReadShortcutRecords(InstallerState& state, const std::string& path) {
-    state.shortcutTable.clear();
-    state.shortcutCount = 0;
-    TextFile file(path);
-    char lines[4][kLineCapacity];
-    while (state.shortcutCount < kMaxShortcutRecords) {
-        bool any = false;
-        for (char* line : lines) any = ReadLine(file, line) || any;
-        if (IsTerminator(lines[3]) || (!any && file.Failed())) break;
-        ShortcutRecord record{lines[0], lines[1], lines[2], ParseNumber(lines[3])};
-        if (record.location >= 0 && record.location < kShortcutLocationCount) {
-            state.shortcutLocationUsed[record.location] = true;
-        }
-        state.shortcutTable.push_back(record);
-        state.shortcutCount += 1;
-    }
 }
 
 bool LoadControlFiles(InstallerState& state, const std::string& tempFolder) {

@@ -12,11 +12,5 @@
 // completes the loading. Runs on the loader thread.
 bool LoadControlFiles(InstallerState& state, const std::string& tempFolder);
 
-// Reads shortcuts.txt into shortcutTable and shortcutCount, setting the flag
-// of every location that occurs (flags are never cleared). The list ends at
-// a group whose fourth line begins with "/", at the end of the file or at
-// the table's capacity.
-void ReadShortcutRecords(InstallerState& state, const std::string& path);
-
 // A COLORREF from three numbers, each reduced to its low 8 bits.
 Colour ColourFromNumbers(int32_t red, int32_t green, int32_t blue);

@@ -3,15 +3,15 @@
 
 #include "platform/Platform.h"
 #include "platform/WideText.h"
-#include "startup/CommandLine.h"
+#include "common/CommandLine.h"
 #include "startup/ControlFiles.h"
 #include "startup/ExtractionDialog.h"
-#include "startup/LibrarySearch.h"
+#include "common/LibrarySearch.h"
 #include "startup/PackageLoader.h"
-#include "startup/RemoveFolderTree.h"
+#include "common/RemoveFolderTree.h"
 #include "startup/SilentRun.h"
-#include "state/ExitCodes.h"
-#include "state/Log.h"
+#include "common/ExitCodes.h"
+#include "common/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/BackgroundWindow.h"
@@ -49,7 +49,7 @@ DWORD WINAPI LoaderThread(void*) {
     // With fullscreen.txt the background runs here until the process ends;
     // its opening completes the loading.
     if (LoadControlFiles(theInstaller, platform::GetTempFolder())) {
-        RunBackgroundWindow();
+        RunBackgroundWindow(NotifyLoadingComplete);
     } else {
         NotifyLoadingComplete();
     }

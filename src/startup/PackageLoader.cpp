@@ -11,8 +11,8 @@
 #include "archive/PackageFormat.h"
 #include "archive/PackageLocator.h"
 #include "platform/Platform.h"
-#include "startup/RemoveFolderTree.h"
-#include "state/Log.h"
+#include "common/RemoveFolderTree.h"
+#include "common/Log.h"
 #include "state/Workspace.h"
 
 namespace {

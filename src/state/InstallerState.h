@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/MacroExpander.h"
+#include "control/ShortcutRecords.h"
 #include "platform/Platform.h"
 
 constexpr int kImageSlotCount = 20;
@@ -25,16 +26,6 @@ struct BackgroundRecord {
     int32_t y = 0;
     int32_t pageKey = 0;  // 1 to 9, or 10
     std::string path;     // the extracted picture
-};
-
-constexpr int kMaxShortcutRecords = 98304;
-constexpr int kShortcutLocationCount = 3;  // 0 desktop, 1 start menu, 2 quick launch
-
-struct ShortcutRecord {
-    std::string group;
-    std::string name;
-    std::string target;
-    int32_t location = 0;
 };
 
 // A COLORREF: red + green * 256 + blue * 65536.

@@ -12,13 +12,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "install/PathText.h"
+#include "common/PathText.h"
 #include "platform/Platform.h"
 #include "platform/WideText.h"
-#include "startup/CommandLine.h"
-#include "startup/LibrarySearch.h"
-#include "state/ExitCodes.h"
-#include "state/Log.h"
+#include "common/CommandLine.h"
+#include "common/LibrarySearch.h"
+#include "common/ExitCodes.h"
+#include "common/Log.h"
 #include "uninstall/Removal.h"
 #include "uninstall/RemovalDialog.h"
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "install/PathText.h"
+#include "common/PathText.h"
 #include "platform/Platform.h"
-#include "state/ExitCodes.h"
-#include "state/Log.h"
+#include "common/ExitCodes.h"
+#include "common/Log.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "install/Installation.h"
+#include "common/FailureAnswer.h"
 #include "uninstall/UninstallList.h"
 
 class RemovalView {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "control/TextEncoding.h"
-#include "install/PathText.h"
+#include "text/TextEncoding.h"
+#include "common/PathText.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "resources/ResourceIds.h"
-#include "startup/ExtractionDialog.h"
 #include "state/TheInstaller.h"
 #include "wizard/BackgroundLayout.h"
 #include "wizard/Pictures.h"
 #include "platform/WideText.h"
 
 namespace {
+
+void (*loadingCompleteNotice)() = nullptr;
 
 constexpr int kTextMargin = 20;
 
@@ -120,7 +121,7 @@ void OnInitDialog(HWND window) {
     InstallerState& state = theInstaller;
     state.backgroundWindow = window;
     state.loadingComplete.store(true, std::memory_order_release);
-    NotifyLoadingComplete();
+    loadingCompleteNotice();
     PlaceWindow(window);
     HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -160,11 +161,12 @@ INT_PTR CALLBACK BackgroundDialogProc(HWND window, UINT message, WPARAM, LPARAM)
 
 }  // namespace
 
-void RunBackgroundWindow() {
+void RunBackgroundWindow(void (*notifyLoadingComplete)()) {
+    loadingCompleteNotice = notifyLoadingComplete;
     InstallerState& state = theInstaller;
     const int dialog = state.borderlessBackground ? IDD_BACKGROUND_BORDERLESS : IDD_BACKGROUND_FRAMED;
     DialogBoxParamW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(dialog), nullptr, BackgroundDialogProc,
                     0);
     state.loadingComplete.store(true, std::memory_order_release);  // a background that never opened holds nothing up
-    NotifyLoadingComplete();
+    loadingCompleteNotice();
 }

@@ -4,4 +4,5 @@
 // 105) modally on the calling thread, the loader's, until the process ends.
 // Its opening sets loadingComplete, which lets the wizard open inside it; a
 // background that cannot be opened sets it too, so the wizard runs alone.
-void RunBackgroundWindow();
+// notifyLoadingComplete is called each time it is set, on this thread.
+void RunBackgroundWindow(void (*notifyLoadingComplete)());

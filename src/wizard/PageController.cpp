@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
-#include "state/ExitCodes.h"
+#include "common/ExitCodes.h"
+#include "install/Installation.h"
 #include "wizard/EndOfInstall.h"
 
 namespace {
@@ -74,10 +75,6 @@ int FinishedExitCode(const InstallerState& state) {
 }
 
 std::string PageCaption(const std::string& title, int32_t page) { return title + " - " + PageName(page); }
-
-int SelectedProgressBar(const InstallerState& state) {
-    return state.progressBarIndex == 1 ? IDC_PROGRESS_SMOOTH : IDC_PROGRESS_PLAIN;
-}
 
 void ShowCurrentPage(InstallerState& state, WizardView& view) {
     // The page is fixed for this call: a nested call (a skip, or the finished

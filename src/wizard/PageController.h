@@ -52,8 +52,6 @@ public:
 const char* PageName(int32_t page);
 // "Title - Page name", also with an empty title.
 std::string PageCaption(const std::string& title, int32_t page);
-// Progress bar 1021 for index 0, 1022 for 1; any other index uses 1021.
-int SelectedProgressBar(const InstallerState& state);
 
 void ShowCurrentPage(InstallerState& state, WizardView& view);
 void OnNextButton(InstallerState& state, WizardView& view);

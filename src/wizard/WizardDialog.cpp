@@ -8,8 +8,8 @@
 
 #include "install/InstallWorker.h"
 #include "resources/ResourceIds.h"
-#include "startup/RemoveFolderTree.h"
-#include "state/Log.h"
+#include "common/RemoveFolderTree.h"
+#include "common/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"

@@ -128,7 +128,16 @@ int Walk(Installer& installer, const std::string& folder) {
         Click(box, HasControl(box, IDNO) ? IDNO : IDOK);
     }
     DWORD exitCode = 1;
-    return installer.WaitForExit(&exitCode) && exitCode == 0 ? 0 : 1;
+    if (!installer.WaitForExit(&exitCode)) {
+        std::fprintf(stderr, "the installer did not end after Done\n");
+        return 1;
+    }
+    if (exitCode != 0) {
+        std::fprintf(stderr, "the installer ended with exit code %lu after the finished page\n",
+                     static_cast<unsigned long>(exitCode));
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ using namespace e2e;
 namespace {
 
 constexpr int kNext = 1000;
+constexpr int kSummary = 1010;  // the finished page's text
 constexpr int kCancel = 1002;
 constexpr int kPageSummary = 4;
 constexpr int kPageInstalling = 5;
@@ -135,6 +136,7 @@ int Walk(Installer& installer, const std::string& folder) {
     }
     Sleep(kPaintMs);
     (void)Shoot(wizard, folder, kPages[kPageFinished].file);
+    const std::string finishedText = ControlText(wizard, kSummary);
     Click(wizard, kNext);  // "Done"
     AnswerClosingQuestion(installer, folder);
     DWORD exitCode = 1;
@@ -142,7 +144,12 @@ int Walk(Installer& installer, const std::string& folder) {
         std::fprintf(stderr, "the installer did not end after Done\n");
         return 1;
     }
-    return exitCode == 0 ? 0 : 1;
+    if (exitCode != 0) {
+        std::fprintf(stderr, "the installer ended with exit code %lu after the page \"%s\", which said:\n%s\n",
+                     static_cast<unsigned long>(exitCode), kPages[kPageFinished].name, finishedText.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -26,12 +26,16 @@ inline std::string SourceFile(const std::string& name) {
     return std::string(folder ? folder : ".") + "\\sample-app\\" + name;
 }
 
+inline std::string QuickLaunchFolder() {
+    return SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch";
+}
+
 // Every shortcut file the example package can make.
 inline std::vector<std::string> ExampleShortcuts() {
     const std::string group = SpecialFolder(CSIDL_PROGRAMS) + "\\" + kProduct;
     return {group + "\\Readme.lnk", group + "\\User Manual.lnk",
             SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\Sample App Readme.lnk",
-            SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch\\Sample App Readme.lnk"};
+            QuickLaunchFolder() + "\\Sample App Readme.lnk"};
 }
 
 inline void RemoveExampleTraces() {
@@ -49,11 +53,11 @@ protected:
         ASSERT_TRUE(RemoveTree(scratch_));
         ASSERT_TRUE(CreateDirectoryA(scratch_.c_str(), nullptr));
         RemoveExampleTraces();
-        // The installer writes into the quick-launch folder but never makes
-        // it; a fresh Wine prefix has none.
+        // As in a new profile, there is no quick-launch folder: the
+        // installer makes it.
         const std::string browserFolder = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer";
         if (!PathExists(browserFolder)) madeFolder_ = browserFolder;
-        (void)SHCreateDirectoryExA(nullptr, (browserFolder + "\\Quick Launch").c_str(), nullptr);
+        ASSERT_TRUE(RemoveTree(QuickLaunchFolder()));
     }
 
     void TearDown() override {

@@ -768,7 +768,7 @@ TEST_F(InstallRunTest, SignedCopiesOfTheExampleInstallExactlyLikeIt) {
 // "shortcuts" lists, in this order: KX E2E Readme and KX E2E Filler in the
 // start-menu group KX E2E Group, KX E2E Desktop Readme on the desktop (its
 // group "KX E2E Ignored Group" unused there) and KX E2E Quick Readme in the
-// quick-launch bar. Its uninstaller, data\filler.bin, lies below the install
+// quick-launch bar (its group "KX E2E Quick Group" unused there too). Its uninstaller, data\filler.bin, lies below the install
 // folder, so the list gets a copy in data\.
 class InstallShortcutTest : public InstallRunTest {
 protected:
@@ -779,12 +779,11 @@ protected:
         desktop_ = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
         quickLaunch_ = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch";
         RemoveShortcuts();
-        // The installer writes into the quick-launch folder but never makes
-        // it; a fresh Wine prefix has none.
+        // As in a new profile, there is no quick-launch folder: the
+        // installer makes it.
         const std::string browserFolder = SpecialFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer";
         if (!PathExists(browserFolder)) madeFolder_ = browserFolder;
-        (void)SHCreateDirectoryExA(nullptr, quickLaunch_.c_str(), nullptr);
-        ASSERT_TRUE(PathExists(quickLaunch_)) << quickLaunch_;
+        ASSERT_TRUE(RemoveTree(quickLaunch_)) << quickLaunch_;
     }
 
     void TearDown() override {
@@ -846,6 +845,8 @@ TEST_F(InstallShortcutTest, EveryTickedLocationGetsItsLinksAndTwoListLinesEach) 
     ExpectLink(DesktopLink(), Installed("readme.txt"), folder);
     ExpectLink(QuickLaunchLink(), Installed("readme.txt"), folder);
     EXPECT_FALSE(PathExists(desktop_ + "\\KX E2E Ignored Group"));
+    EXPECT_FALSE(PathExists(quickLaunch_ + "\\KX E2E Quick Group"));
+    EXPECT_FALSE(PathExists(quickLaunch_ + "KX E2E Quick Group"));
     ExpectListAndCopy({kProduct, Installed("readme.txt"), Installed("data\\filler.bin"), group_,
                        GroupLink("KX E2E Readme"), group_, GroupLink("KX E2E Filler"), "", DesktopLink(), "",
                        QuickLaunchLink()});

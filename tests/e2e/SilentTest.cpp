@@ -12,6 +12,8 @@ class SilentTest : public ExampleTest {};
 
 // Clicking through the wizard with its defaults, then /S into another
 // folder: the same files, list, shortcuts and entry, and no window at all.
+// The profile has no quick-launch folder at first: the wizard's run makes it
+// and places its shortcut there, and finishes with the plain page.
 TEST_F(SilentTest, SilentInstallDoesWhatClickingThroughTheDefaultsDoes) {
     const std::string clicked = scratch_ + "\\Clicked";
     HWND wizard = OpenWizard("sample-app");
@@ -27,11 +29,13 @@ TEST_F(SilentTest, SilentInstallDoesWhatClickingThroughTheDefaultsDoes) {
     ASSERT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kNext) == "Install"; }));
     Click(wizard, ctl::kNext);
     ASSERT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kNext) == "Done"; }));
+    EXPECT_EQ(ControlText(wizard, ctl::kSummary), "Installation finished!\n\nClick done to exit.");
     Click(wizard, ctl::kNext);
     HWND question = WaitForMessageBox();
     ASSERT_NE(question, nullptr);
     Click(question, IDNO);
     ASSERT_TRUE(EndsCleanly());
+    EXPECT_TRUE(PathExists(QuickLaunchFolder() + "\\Sample App Readme.lnk"));
     std::string expected = Traces(clicked);
     RemoveExampleTraces();
 

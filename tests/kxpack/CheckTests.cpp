@@ -335,6 +335,13 @@ TEST_F(CheckTest, ShortcutLocationOutsideTheThreeIsReported) {
     }
 }
 
+TEST_F(CheckTest, AGroupOnAQuickLaunchRecordIsAHint) {
+    SetLine("shortcuts.txt", 5, "Sample");  // the second record's group
+    ExpectNoFindings();                      // on the desktop: not worth a word
+    SetLine("shortcuts.txt", 8, "2");
+    ExpectOnlyFinding("shortcuts.txt:5", "hint: the group \"Sample\" is not used for a quick launch shortcut");
+}
+
 TEST_F(CheckTest, SwitchesMustReadExactlyTrueOrFalse) {
     const std::pair<const char*, const char*> cases[] = {
         {"True", "reads false"}, {"true ", "reads true"}, {"t", "reads true"}, {"", "reads false"}};

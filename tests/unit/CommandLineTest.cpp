@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "startup/CommandLine.h"
-#include "state/Log.h"
+#include "common/CommandLine.h"
+#include "common/Log.h"
 
 namespace {
 

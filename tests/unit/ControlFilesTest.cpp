@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 #include "startup/ControlFiles.h"
 #include "state/Workspace.h"
 

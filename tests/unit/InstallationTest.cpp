@@ -1,7 +1,7 @@
 #include <deque>
 
 #include "TestSupport.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 #include "install/Installation.h"
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"

@@ -1,6 +1,7 @@
 #include <map>
 
 #include "TestSupport.h"
+#include "install/Installation.h"
 #include "resources/ResourceIds.h"
 #include "wizard/PageController.h"
 

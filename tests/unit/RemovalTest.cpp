@@ -1,7 +1,8 @@
 #include <deque>
 
 #include "TestSupport.h"
-#include "install/PathText.h"
+#include "common/PathText.h"
+#include "install/Installation.h"
 #include "uninstall/Removal.h"
 
 namespace {

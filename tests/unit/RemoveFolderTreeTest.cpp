@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "startup/RemoveFolderTree.h"
+#include "common/RemoveFolderTree.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "startup/RemoveFolderTree.h"
+#include "common/RemoveFolderTree.h"
 
 using Bytes = std::vector<unsigned char>;
 

@@ -6,7 +6,7 @@
 #include "archive/ArchiveReader.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 
 namespace {
 

@@ -179,6 +179,7 @@ public:
 private:
     bool Load(const std::string& item, ControlText* file) const;
     void Add(const ControlText& file, size_t line, const std::string& message);
+    void AddHint(const ControlText& file, size_t line, const std::string& message);
     static size_t LastLine(const ControlText& file) { return std::max<size_t>(1, file.lines.size()); }
 
     void CheckMacroTable();
@@ -200,6 +201,7 @@ private:
     bool CheckNumberLine(const ControlText& file, size_t line);
     void CheckSwitchLine(const ControlText& file, size_t line);
     void CheckLocationLine(const ControlText& file, size_t line);
+    void CheckQuickLaunchGroup(const ControlText& file, size_t groupLine);
     void CheckPlacedName(const ControlText& file, size_t line, const std::set<std::string>& payload);
     void CheckMacroUses(const ControlText& file);
     void ReportUnknownMacro(const ControlText& file, size_t line, const std::string& word);
@@ -241,6 +243,10 @@ void Checker::Add(const ControlText& file, size_t line, const std::string& messa
     findings_.push_back(Finding{file.item, static_cast<int>(line), message});
 }
 
+void Checker::AddHint(const ControlText& file, size_t line, const std::string& message) {
+    findings_.push_back(Finding{file.item, static_cast<int>(line), message, true});
+}
+
 void Checker::CheckMacroTable() {
     ControlText file;
     if (!Load(kControlPrefix + "macros.txt", &file)) return;
@@ -272,6 +278,7 @@ void Checker::CheckShortcuts() {
     CheckLineLengths(file, recordLines + kGroupLines);
     for (size_t first = 0; first + kGroupLines <= recordLines; first += kGroupLines) {
         CheckLocationLine(file, first + kGroupLines);
+        CheckQuickLaunchGroup(file, first + 1);
     }
     CheckMacroUses(file);
 }
@@ -467,6 +474,16 @@ void Checker::CheckLocationLine(const ControlText& file, size_t line) {
     if (location >= 0 && location < kShortcutLocations) return;
     Add(file, line, "location " + std::to_string(location) +
                         " is none of 0 (desktop), 1 (start menu), 2 (quick launch); this record makes no shortcut");
+}
+
+// The quick-launch bar has no folders of its own: the installer puts the
+// shortcut in the bar's folder and does not use the group.
+void Checker::CheckQuickLaunchGroup(const ControlText& file, size_t groupLine) {
+    const size_t locationLine = groupLine + kGroupLines - 1;
+    if (locationLine > file.lines.size() || file.lines[groupLine - 1].empty()) return;
+    if (ParseNumber(file.lines[locationLine - 1].c_str()) != 2) return;
+    AddHint(file, groupLine, "the group " + Quoted(file.lines[groupLine - 1]) +
+                                 " is not used for a quick launch shortcut (location 2), which goes in the bar itself");
 }
 
 void Checker::CheckPlacedName(const ControlText& file, size_t line, const std::set<std::string>& payload) {

@@ -10,7 +10,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 
 namespace kxpack {
 namespace {

@@ -1,4 +1,4 @@
-#include "control/TextEncoding.h"
+#include "text/TextEncoding.h"
 
 void Utf8Checker::Feed(const char* data, size_t size) {
     for (size_t i = 0; i < size && valid_; ++i) {

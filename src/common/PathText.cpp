@@ -1,4 +1,4 @@
-#include "install/PathText.h"
+#include "common/PathText.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "startup/LibrarySearch.h"
+#include "common/LibrarySearch.h"
 
 #include <string>
 

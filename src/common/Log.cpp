@@ -1,4 +1,4 @@
-#include "state/Log.h"
+#include "common/Log.h"
 
 #include <cstdio>
 #include <mutex>  // std::lock_guard

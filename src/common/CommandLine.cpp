@@ -1,4 +1,4 @@
-#include "startup/CommandLine.h"
+#include "common/CommandLine.h"
 
 #include <cctype>
 

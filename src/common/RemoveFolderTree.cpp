@@ -1,4 +1,4 @@
-#include "startup/RemoveFolderTree.h"
+#include "common/RemoveFolderTree.h"
 
 #include <vector>
 
