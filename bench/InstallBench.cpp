@@ -113,7 +113,7 @@ uint64_t FileSize(const std::string& path) {
 // When the start-up's steps were first seen, in ms from launch; -1 for a
 // step that passed between two looks.
 struct StartUpSteps {
-    std::string copyPath = WorkspacePath() + "\\tempfile.tmp";
+    std::string copyPath;  // known once the run has made its workspace
     uint64_t archiveLength = 0;
     double launched = 0;
     double extractionDialog = -1;  // the extraction dialog shows
@@ -122,6 +122,7 @@ struct StartUpSteps {
     void Look(const Installer& installer) {
         const double now = NowMs() - launched;
         if (extractionDialog < 0 && installer.FindDialog(DialogKind::kExtraction) != nullptr) extractionDialog = now;
+        if (copyPath.empty() && !WorkspacePath().empty()) copyPath = WorkspacePath() + "\\tempfile.tmp";
         if (copied < 0 && archiveLength > 0 && FileSize(copyPath) == archiveLength) copied = now;
     }
 };

@@ -141,7 +141,7 @@ bool PlaceOne(Step step, ArchiveHandle archive, int32_t item, const Line& line, 
 
 // Returns the number of files placed.
 int32_t RunLadder(Step step, const std::vector<Line>& lines) {
-    ArchiveHandle archive = OpenArchive(ArchiveCopyPath().c_str());
+    ArchiveHandle archive = OpenHeldArchive(ArchiveCopyPath().c_str());
     if (archive == nullptr) return 0;
     const std::unordered_map<std::string, int32_t> index = PayloadIndex(archive);
     const std::string listPath = std::string(kInstallFolder) + "\\uninstall.ini";
@@ -253,7 +253,8 @@ struct LoadTimes {
 
 // The loader's work, as the installer's loader thread does it, timed.
 bool Load(InstallerState& state, const std::string& installer, LoadTimes* times) {
-    const std::string temp = platform::GetTempFolder();
+    if (!CreateWorkspace()) return false;
+    const std::string temp = WorkspaceBase();
     const double start = NowMs();
     if (CopyArchiveOut(state, installer, ArchiveCopyPath(), CopyProgress()) != CopyResult::Copied) return false;
     const double copied = NowMs();
@@ -304,7 +305,7 @@ int main(int argc, char** argv) {
     std::printf("kxbench step=%s files=%zu copy_ms=%.1f control_folder_ms=%.1f control_files_ms=%.1f ", argv[1],
                 lines.size(), loaded.copy, loaded.controlFolder, loaded.controlFiles);
     const int32_t placed = RunStep(step, lines);
-    (void)RemoveFolderTree(WorkspacePath());
+    RemoveWorkspace();
     if (placed != static_cast<int32_t>(lines.size())) {
         std::printf("kxbench error=\"placed %d of %zu files\"\n", placed, lines.size());
         return 1;

@@ -534,16 +534,16 @@ ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& ent
 
 }  // namespace
 
-ArchiveHandle OpenArchive(const char* path) { return OpenArchiveEndingAt(path, -1); }
+namespace {
 
-ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd) {
+ArchiveHandle OpenArchiveFile(const char* path, int64_t archiveEnd, bool held) {
     if (path == nullptr) return nullptr;
     std::unique_ptr<ArchiveReaderState> state(new ArchiveReaderState);
     state->baseFolder = platform::GetCurrentFolder();
     if (state->baseFolder.empty() || !IsSeparator(state->baseFolder.back())) state->baseFolder += '\\';
     if (state->baseFolder.size() >= kPathCapacity) state->baseFolder.clear();
 
-    state->file.Reset(platform::OpenFileForReading(path));
+    state->file.Reset(held ? platform::OpenHeldFileForReading(path) : platform::OpenFileForReading(path));
     if (!state->file.IsOpen()) return nullptr;
     state->fileSize = platform::GetFileSize(state->file.Get());
     if (archiveEnd >= 0 && archiveEnd <= state->fileSize) state->fileSize = archiveEnd;
@@ -553,6 +553,14 @@ ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd) {
     GoToFirstEntry(state.get());
     return state.release();
 }
+
+}  // namespace
+
+ArchiveHandle OpenArchive(const char* path) { return OpenArchiveFile(path, -1, false); }
+
+ArchiveHandle OpenHeldArchive(const char* path) { return OpenArchiveFile(path, -1, true); }
+
+ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd) { return OpenArchiveFile(path, archiveEnd, false); }
 
 ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveEntry* entry) {
     if (entry == nullptr) return ArchiveResult::BadArgument;

@@ -46,6 +46,9 @@ using ArchiveHandle = ArchiveReaderState*;
 // Opens the archive at path. Null when the file cannot be opened or holds no
 // valid end record; the file is then closed.
 ArchiveHandle OpenArchive(const char* path);
+// The same for a file that this process holds (platform::CreateHeldFile),
+// read beside the holder's handle.
+ArchiveHandle OpenHeldArchive(const char* path);
 // The same for an archive that ends at archiveEnd, before other data (an
 // installer's trailer and signature); -1 means at the end of the file.
 ArchiveHandle OpenArchiveEndingAt(const char* path, int64_t archiveEnd);

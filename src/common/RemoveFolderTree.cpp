@@ -25,6 +25,16 @@ bool RemoveEntry(const std::string& full, const platform::FolderEntry& entry) {
 
 bool RemoveFolderTree(const std::string& folder) {
     if (folder.empty() || folder.size() >= kPathCapacity) return false;
+    // Looked at before it is listed: a folder that is a link is removed as
+    // a link, so what it points to is never emptied, even when the link was
+    // put in the folder's place after its parent was listed.
+    const uint32_t attributes = platform::ReadAttributes(folder.c_str());
+    if (attributes == platform::kNoAttributes) return false;
+    if (attributes & platform::kAttributeReparsePoint) {
+        return (attributes & platform::kAttributeDirectory) ? platform::RemoveFolder(folder.c_str())
+                                                           : platform::RemoveFile(folder.c_str());
+    }
+    if (!(attributes & platform::kAttributeDirectory)) return false;
     std::vector<platform::FolderEntry> entries;
     if (!platform::ListFolder(folder.c_str(), &entries)) return false;
     for (const platform::FolderEntry& entry : entries) {

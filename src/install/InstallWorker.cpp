@@ -8,7 +8,6 @@
 #include "install/ShellLink.h"
 #include "platform/Win32Handles.h"
 #include "resources/ResourceIds.h"
-#include "common/RemoveFolderTree.h"
 #include "common/ExitCodes.h"
 #include "common/Log.h"
 #include "state/TheInstaller.h"
@@ -127,7 +126,7 @@ DWORD WINAPI InstallWorker(void*) {
     CoUninitialize();
     if (outcome != InstallOutcome::Finished) {
         // Files placed so far stay; nothing else is shown.
-        (void)RemoveFolderTree(WorkspacePath());
+        RemoveWorkspace();
         const int exitCode = outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished;
         LogEvent("exit code " + std::to_string(exitCode));
         CloseLog();

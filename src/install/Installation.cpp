@@ -375,7 +375,7 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
     CreateFolderChain(run.installPath);
     StartUninstallList(run);
 
-    run.archive = OpenArchive(ArchiveCopyPath().c_str());
+    run.archive = OpenHeldArchive(ArchiveCopyPath().c_str());
     BuildPayloadIndex(run);
     const std::string fileInfo = ControlFilePath("fileinfo.txt");
     ExpandMacrosInFile(state.macroTable, fileInfo, run.folderText);

@@ -37,6 +37,15 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes);
 // Creates a file that must not exist yet, for writing, with the given
 // attributes. kNoFile when it exists or cannot be created.
 FileHandle CreateNewFile(const char* path, uint32_t attributes = kAttributeNormal);
+// Creates a file that must not exist yet, for reading and writing, which
+// nobody else may open for writing or delete while this handle is open, and
+// which goes when its last handle closes (a killed process included).
+// kNoFile when it exists or cannot be created.
+FileHandle CreateHeldFile(const char* path);
+// Opens for reading a file that this process holds by CreateHeldFile: the
+// reader shares the holder's rights with it, and the holder still lets
+// nobody else write or delete.
+FileHandle OpenHeldFileForReading(const char* path);
 // Reads up to size bytes at offset. Returns the bytes read, 0 at end of file,
 // -1 on error.
 int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size);
@@ -60,6 +69,12 @@ public:
     void Reset(FileHandle file = kNoFile) {
         if (file_ != kNoFile) CloseFile(file_);
         file_ = file;
+    }
+    // The caller owns the file from now on.
+    FileHandle Release() {
+        const FileHandle file = file_;
+        file_ = kNoFile;
+        return file;
     }
 
 private:
@@ -102,6 +117,23 @@ bool CopyFileReplacing(const char* source, const char* destination);
 bool MoveFileReplacing(const char* source, const char* destination);
 // Creates one folder level; false when it could not be created (or exists).
 bool CreateFolder(const char* path);
+// The same, with the rights of a security descriptor in its text form
+// (SDDL), set as the folder is made; an empty text gives the usual rights.
+// Elsewhere than on Windows the folder is the owner's alone.
+bool CreateFolderWithRights(const char* path, const std::string& descriptor);
+// The owner, group and access list of a file or folder, as SDDL; empty when
+// unknown (and always elsewhere than on Windows).
+std::string ReadRights(const char* path);
+
+// Fills size bytes from the system's cryptographic generator; false when
+// it gave none.
+bool FillRandomBytes(void* buffer, size_t size);
+// Whether this process runs with administrator rights: an elevated token,
+// or the system account itself.
+bool IsProcessElevated();
+// The process user's security identifier as text ("S-1-5-21-..."); empty
+// when unknown (and always elsewhere than on Windows).
+std::string CurrentUserSid();
 // Removes an empty folder, or a folder link (junction, symbolic link) itself.
 bool RemoveFolder(const char* path);
 // Removes a file, or a file link itself.
@@ -121,7 +153,8 @@ bool ListFolder(const char* folder, std::vector<FolderEntry>* entries);
 
 // The process's current folder, without a trailing separator.
 std::string GetCurrentFolder();
-// The user's temporary folder, with its trailing separator.
+// The user's temporary folder, with its trailing separator: for the system
+// account its private one where the system has GetTempPath2W.
 std::string GetTempFolder();
 // Full path of the running executable.
 std::string GetModuleFilePath();

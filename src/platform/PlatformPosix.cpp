@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/random.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -82,6 +83,29 @@ FileHandle CreateNewFile(const char* path, uint32_t attributes) {
     return fd < 0 ? kNoFile : fd;
 }
 
+namespace {
+
+// Held files go when their handle closes, as on Windows; there are no
+// sharing rules to keep others out here.
+std::mutex heldFilesLock;
+std::map<int, std::string>& HeldFiles() {
+    static std::map<int, std::string> files;
+    return files;
+}
+
+}  // namespace
+
+FileHandle CreateHeldFile(const char* path) {
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return kNoFile;
+    std::lock_guard<std::mutex> hold(heldFilesLock);
+    HeldFiles()[fd] = native;
+    return fd;
+}
+
+FileHandle OpenHeldFileForReading(const char* path) { return OpenFileForReading(path); }
+
 int64_t ReadFileAt(FileHandle file, int64_t offset, void* buffer, uint32_t size) {
     int64_t total = 0;
     while (total < size) {
@@ -117,7 +141,18 @@ bool SetFileTimes(FileHandle file, uint64_t /*creation*/, uint64_t access, uint6
     return ::futimens(static_cast<int>(file), times) == 0;
 }
 
-void CloseFile(FileHandle file) { ::close(static_cast<int>(file)); }
+void CloseFile(FileHandle file) {
+    const int fd = static_cast<int>(file);
+    {
+        std::lock_guard<std::mutex> hold(heldFilesLock);
+        const auto held = HeldFiles().find(fd);
+        if (held != HeldFiles().end()) {
+            (void)::unlink(held->second.c_str());  // gone already is as good
+            HeldFiles().erase(held);
+        }
+    }
+    ::close(fd);
+}
 
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
 
@@ -212,6 +247,27 @@ bool MoveFileReplacing(const char* source, const char* destination) {
 }
 
 bool CreateFolder(const char* path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool CreateFolderWithRights(const char* path, const std::string& descriptor) {
+    if (descriptor.empty()) return CreateFolder(path);
+    return ::mkdir(NativePath(path).c_str(), 0700) == 0;
+}
+
+std::string ReadRights(const char*) { return std::string(); }
+
+bool FillRandomBytes(void* buffer, size_t size) {
+    for (size_t filled = 0; filled < size;) {
+        const ssize_t got = ::getrandom(static_cast<char*>(buffer) + filled, size - filled, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        filled += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool IsProcessElevated() { return ::geteuid() == 0; }
+
+std::string CurrentUserSid() { return std::string(); }
 
 bool RemoveFolder(const char* path) {
     const std::string native = NativePath(path);

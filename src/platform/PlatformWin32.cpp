@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -79,6 +80,20 @@ FileHandle CreateFileForWriting(const char* path, uint32_t attributes) {
 FileHandle CreateNewFile(const char* path, uint32_t attributes) {
     HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FileCreationFlags(attributes), nullptr);
+    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+}
+
+FileHandle CreateHeldFile(const char* path) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+}
+
+// The holder has write and delete rights, so a second handle must share
+// them; the holder's own sharing still refuses them to anyone else.
+FileHandle OpenHeldFileForReading(const char* path) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
@@ -172,6 +187,91 @@ bool MoveFileReplacing(const char* source, const char* destination) {
 
 bool CreateFolder(const char* path) { return CreateDirectoryW(WidePath(path).c_str(), nullptr) != FALSE; }
 
+bool CreateFolderWithRights(const char* path, const std::string& descriptor) {
+    if (descriptor.empty()) return CreateFolder(path);
+    PSECURITY_DESCRIPTOR rights = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Widen(descriptor).c_str(), SDDL_REVISION_1, &rights,
+                                                              nullptr)) {
+        return false;  // never a folder with the usual rights in its place
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, rights, FALSE};
+    const BOOL made = CreateDirectoryW(WidePath(path).c_str(), &attributes);
+    const DWORD error = GetLastError();
+    LocalFree(rights);
+    SetLastError(error);
+    return made != FALSE;
+}
+
+std::string ReadRights(const char* path) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    (void)GetFileSecurityW(WidePath(path).c_str(), parts, nullptr, 0, &needed);  // asks for the size
+    if (needed == 0 || needed > 65536) return std::string();
+    std::vector<char> buffer(needed);
+    if (!GetFileSecurityW(WidePath(path).c_str(), parts, buffer.data(), needed, &needed)) return std::string();
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer.data(), SDDL_REVISION_1, parts, &text, nullptr)) {
+        return std::string();
+    }
+    const std::string result = Narrow(text);
+    LocalFree(text);
+    return result;
+}
+
+// RtlGenRandom, the generator behind the system's cryptographic services,
+// exported by advapi32 under this name.
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
+bool FillRandomBytes(void* buffer, size_t size) {
+    return size <= 0xFFFFFFFFu && SystemFunction036(buffer, static_cast<ULONG>(size)) != FALSE;
+}
+
+namespace {
+
+// The process token's user, in a buffer large enough for any SID.
+bool ReadTokenUser(std::vector<char>* buffer) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD needed = 0;
+    (void)GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    bool read = false;
+    if (needed > 0 && needed <= 4096) {
+        buffer->resize(needed);
+        read = GetTokenInformation(token, TokenUser, buffer->data(), needed, &needed) != FALSE;
+    }
+    CloseHandle(token);
+    return read;
+}
+
+bool TokenIsElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return read && elevation.TokenIsElevated != 0;
+}
+
+}  // namespace
+
+bool IsProcessElevated() {
+    if (TokenIsElevated()) return true;
+    std::vector<char> user;
+    if (!ReadTokenUser(&user)) return false;
+    return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid) != FALSE;
+}
+
+std::string CurrentUserSid() {
+    std::vector<char> user;
+    if (!ReadTokenUser(&user)) return std::string();
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return std::string();
+    const std::string result = Narrow(text);
+    LocalFree(text);
+    return result;
+}
+
 // RemoveDirectoryW removes a junction or folder symbolic link itself, never
 // what it points to.
 bool RemoveFolder(const char* path) { return RemoveDirectoryW(WidePath(path).c_str()) != FALSE; }
@@ -220,8 +320,14 @@ std::string GetCurrentFolder() {
 }
 
 std::string GetTempFolder() {
+    // GetTempPath2W gives the system account its own folder, which other
+    // users cannot write, where GetTempPathW would give the shared
+    // Windows\Temp. Older systems have only the latter.
+    using TempPathCall = DWORD(WINAPI*)(DWORD, LPWSTR);
+    const TempPathCall tempPath2 = reinterpret_cast<TempPathCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     wchar_t buffer[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    const DWORD length = tempPath2 != nullptr ? tempPath2(MAX_PATH + 1, buffer) : GetTempPathW(MAX_PATH + 1, buffer);
     if (length == 0 || length > MAX_PATH) return std::string();
     return Narrow(buffer, length);
 }

@@ -28,6 +28,7 @@ public:
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
     T* operator->() const { return pointer_; }
+    T* Get() const { return pointer_; }
     void** Receive() { return reinterpret_cast<void**>(&pointer_); }
     explicit operator bool() const { return pointer_ != nullptr; }
 

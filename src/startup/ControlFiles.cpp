@@ -1,6 +1,7 @@
 #include "startup/ControlFiles.h"
 
 #include "control/ControlFile.h"
+#include "archive/PackageFormat.h"
 #include "control/MacroExpander.h"
 #include "platform/Platform.h"
 
@@ -9,7 +10,7 @@ namespace {
 constexpr int kFullscreenLines = 27;
 
 struct Workspace {
-    std::string folder;  // T + "%KXInstall%\"
+    std::string folder;  // the control folder in the workspace, with its separator
     std::string File(const char* name) const { return folder + name; }
 };
 
@@ -94,8 +95,8 @@ Colour ColourFromNumbers(int32_t red, int32_t green, int32_t blue) {
            ((static_cast<uint32_t>(blue) & 0xFF) << 16);
 }
 
-bool LoadControlFiles(InstallerState& state, const std::string& tempFolder) {
-    const Workspace workspace{tempFolder + "%KXInstall%\\"};
+bool LoadControlFiles(InstallerState& state, const std::string& workspaceBase) {
+    const Workspace workspace{workspaceBase + package::kControlFolder + "\\"};
     int64_t size = 0;
     if (QueryFileStatus(workspace.File("font"), &size)) {
         (void)platform::RegisterFontFile(workspace.File("font").c_str());  // a bad font just isn't used

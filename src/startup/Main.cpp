@@ -8,7 +8,6 @@
 #include "startup/ExtractionDialog.h"
 #include "common/LibrarySearch.h"
 #include "startup/PackageLoader.h"
-#include "common/RemoveFolderTree.h"
 #include "startup/SilentRun.h"
 #include "common/ExitCodes.h"
 #include "common/Log.h"
@@ -43,12 +42,12 @@ DWORD WINAPI LoaderThread(void*) {
         NotifyLoadingComplete();
         return 0;
     }
-    if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder())) return 0;
+    if (!ExtractControlFolder(theInstaller, ArchiveCopyPath(), WorkspaceBase())) return 0;
     LogEvent("payload: " + std::to_string(theInstaller.payloadItemCount) + " items, " +
              std::to_string(theInstaller.payloadBytes) + " bytes");
     // With fullscreen.txt the background runs here until the process ends;
     // its opening completes the loading.
-    if (LoadControlFiles(theInstaller, platform::GetTempFolder())) {
+    if (LoadControlFiles(theInstaller, WorkspaceBase())) {
         RunBackgroundWindow(NotifyLoadingComplete);
     } else {
         NotifyLoadingComplete();
@@ -76,17 +75,18 @@ void WaitForLoading(HANDLE loader) {
     }
 }
 
-// Two runs of one user share the workspace: the one that holds this mutex
-// owns it. The name stands for the workspace path (letter case aside) in
-// the session's namespace; a run that was killed leaves the mutex abandoned,
-// which the next run takes over. Null when another run holds it.
-HANDLE ClaimWorkspace() {
-    std::wstring path = Widen(WorkspacePath());
+// One installation at a time for each temporary folder, that is for each
+// user: the run that holds this mutex goes on. The name stands for the
+// temporary folder (letter case aside) in the session's namespace; a run
+// that was killed leaves the mutex abandoned, which the next run takes over.
+// Null when another run holds it.
+HANDLE ClaimInstallation() {
+    std::wstring path = Widen(platform::GetTempFolder());
     if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
     uint32_t hash = 2166136261u;  // FNV-1a over the UTF-16 units
     for (const wchar_t c : path) hash = (hash ^ static_cast<uint16_t>(c)) * 16777619u;
     wchar_t name[64];
-    wsprintfW(name, L"Local\\KXInstall-workspace-%08lX-%lu", static_cast<unsigned long>(hash),
+    wsprintfW(name, L"Local\\KXInstall-run-%08lX-%lu", static_cast<unsigned long>(hash),
               static_cast<unsigned long>(path.size()));
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
     if (mutex == nullptr) return INVALID_HANDLE_VALUE;  // no mutex to be had: go on unguarded
@@ -124,6 +124,12 @@ void WaitForRichEdit(HANDLE loading) {
 
 // The wizard's run, from the extraction dialog to the last page.
 int RunWithWindows() {
+    if (!CreateWorkspace()) {
+        LogEvent("error: no workspace could be made in the temporary folder " + platform::GetTempFolder());
+        theInstaller.workspaceUnwritable = true;
+        return ReportStartFailure();
+    }
+    LogEvent("workspace: " + WorkspacePath());
     HANDLE richEdit = CreateThread(nullptr, 0, LoadRichEditLibrary, nullptr, 0, nullptr);
     HANDLE loader = CreateThread(nullptr, 0, LoaderThread, nullptr, 0, nullptr);
     if (loader == nullptr) theInstaller.cancelLoading = true;  // nothing can be loaded: leave at once
@@ -140,7 +146,7 @@ int RunWithWindows() {
         // Closed on the finished page rather than left with Done.
         if (theInstaller.currentPage == kPageFinished) exitCode = FinishedExitCode(theInstaller);
     }
-    (void)RemoveFolderTree(WorkspacePath());  // a workspace that stays behind is harmless
+    RemoveWorkspace();
     if (richEdit != nullptr) CloseHandle(richEdit);
     return exitCode;
 }
@@ -179,9 +185,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     }
     theInstaller.instance = instance;
     theInstaller.presetFolder = line.folder;
-    // Before anything touches the workspace.
-    HANDLE workspaceClaim = ClaimWorkspace();
-    if (workspaceClaim == nullptr) {
+    HANDLE claim = ClaimInstallation();
+    if (claim == nullptr) {
         LogEvent("error: another installation is already running");
         if (!line.silent) {
             MessageBoxW(nullptr, Widen(kAnotherRunningText).c_str(), Widen(kStartFailureCaption).c_str(),
@@ -197,9 +202,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
         InitCommonControlsEx(&controls);  // the progress bars' class
         exitCode = RunWithWindows();
     }
-    if (workspaceClaim != INVALID_HANDLE_VALUE) {
-        ReleaseMutex(workspaceClaim);
-        CloseHandle(workspaceClaim);
+    if (claim != INVALID_HANDLE_VALUE) {
+        ReleaseMutex(claim);
+        CloseHandle(claim);
     }
     return Ended(exitCode);
 }

@@ -75,10 +75,6 @@ void RecordControlItem(InstallerState& state, const char* name, const std::strin
 
 CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
                           const CopyProgress& progress) {
-    // A workspace left by an interrupted run may hold another package's
-    // control files, which would be read as this one's: start empty.
-    (void)RemoveFolderTree(WorkspacePath());
-    (void)platform::CreateFolder(WorkspacePath().c_str());
     platform::UniqueFile input(platform::OpenFileForReading(installerPath.c_str()));
     if (!input.IsOpen()) return CopyResult::Damaged;
     package::PackageLocation where;
@@ -87,14 +83,11 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
         LogEvent("package damaged: " + reason);
         return CopyResult::Damaged;
     }
-    // The workspace was just emptied, so the copy is a new file, created as
-    // one: a file opened to be overwritten is truncated, and on some file
-    // systems closing a large truncated file waits for all its blocks to be
-    // placed. A copy that stayed behind is overwritten as before.
-    platform::UniqueFile output(platform::CreateNewFile(archiveCopyPath.c_str(), platform::kAttributeNormal));
-    if (!output.IsOpen()) {
-        output.Reset(platform::CreateFileForWriting(archiveCopyPath.c_str(), platform::kAttributeNormal));
-    }
+    // The workspace is new, so the copy is a new file. Its handle lets
+    // nobody else write or delete it, and is kept until the workspace goes:
+    // what was checked here is what the installation reads. Closed early
+    // (a cancel, a failure, a killed process), it takes the copy with it.
+    platform::UniqueFile output(platform::CreateHeldFile(archiveCopyPath.c_str()));
     if (!output.IsOpen()) return CopyResult::WriteFailed;
 
     const int64_t length = where.archiveLength;
@@ -126,11 +119,12 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
     }
     LogEvent("package: " + std::to_string(length) + " bytes, " +
              (where.hasIntegrityRecord ? "CRC-32 matches its integrity record" : "no integrity record"));
+    KeepArchiveCopy(output.Release());
     return CopyResult::Copied;
 }
 
-bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& tempFolder) {
-    ArchiveHandle archive = OpenArchive(archiveCopyPath.c_str());
+bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& workspaceBase) {
+    ArchiveHandle archive = OpenHeldArchive(archiveCopyPath.c_str());
     ArchiveEntry entry;
     (void)GetArchiveItem(archive, -1, &entry);  // no archive: count 0
     const int32_t count = entry.index;
@@ -148,13 +142,13 @@ bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyP
             state.payloadBytes += static_cast<int64_t>(entry.uncompressedSize);
             continue;
         }
-        const std::string path = tempFolder + entry.name;
+        const std::string path = workspaceBase + entry.name;
         (void)ExtractArchiveItem(archive, i, path.c_str());  // a failed item is simply missing
         RecordControlItem(state, entry.name, path);
     }
     state.neededMegabytes = static_cast<int32_t>(static_cast<double>(state.payloadBytes) / 1024.0 / 1024.0);
     for (int32_t i = 0; i < state.backgroundRecordCount; ++i) ReadPlacement(&state.backgroundRecords[i]);
-    state.imageSlots[0] = tempFolder + package::kControlFolder + "\\img\\setup.jpg";
+    state.imageSlots[0] = workspaceBase + package::kControlFolder + "\\img\\setup.jpg";
     if (archive != nullptr) CloseArchive(archive);
     return true;
 }

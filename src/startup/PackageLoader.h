@@ -28,17 +28,18 @@ enum class CopyResult {
 };
 
 // Finds the package in installerPath (before any certificate table), checks
-// its structure, and copies the archive to archiveCopyPath (created or
-// truncated) in 10 MiB chunks. When the archive carries an integrity record,
-// its CRC-32 is computed during the copy and must match. Nothing is copied
-// from a package whose structure is damaged.
+// its structure, and copies the archive to archiveCopyPath, a new file in
+// the workspace, in 10 MiB chunks. When the archive carries an integrity
+// record, its CRC-32 is computed during the copy and must match. Nothing is
+// copied from a package whose structure is damaged. A complete copy's handle
+// is kept (KeepArchiveCopy); any other end closes it, which deletes the copy.
 CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
                           const CopyProgress& progress);
 
-// Extracts every control item of the archive copy under tempFolder (which
-// ends with a separator), records page images and background pictures, and
+// Extracts every control item of the archive copy under workspaceBase
+// (which ends with a separator), records page images and background pictures, and
 // totals the payload. Returns false when it stopped on a cancel request.
-bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& tempFolder);
+bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& workspaceBase);
 
 // 1 to 9 for the digit characters "1" to "9", else 10.
 int32_t DigitIndex(const char* character);

@@ -7,7 +7,6 @@
 #include "platform/Platform.h"
 #include "startup/ControlFiles.h"
 #include "startup/PackageLoader.h"
-#include "common/RemoveFolderTree.h"
 #include "common/ExitCodes.h"
 #include "common/Log.h"
 #include "state/TheInstaller.h"
@@ -68,6 +67,12 @@ private:
 };
 
 int LoadPackage() {
+    if (!CreateWorkspace()) {
+        LogEvent("error: no workspace could be made in the temporary folder " + platform::GetTempFolder() + ": " +
+                 platform::ErrorMessage(platform::LastErrorCode()));
+        return kExitCouldNotStart;
+    }
+    LogEvent("workspace: " + WorkspacePath());
     const CopyResult copied =
         CopyArchiveOut(theInstaller, platform::GetModuleFilePath(), ArchiveCopyPath(), CopyProgress());
     if (copied == CopyResult::Damaged) {
@@ -78,11 +83,11 @@ int LoadPackage() {
         LogEvent("error: the temporary folder " + platform::GetTempFolder() + " cannot be written");
         return kExitCouldNotStart;
     }
-    (void)ExtractControlFolder(theInstaller, ArchiveCopyPath(), platform::GetTempFolder());
+    (void)ExtractControlFolder(theInstaller, ArchiveCopyPath(), WorkspaceBase());
     LogEvent("payload: " + std::to_string(theInstaller.payloadItemCount) + " items, " +
              std::to_string(theInstaller.payloadBytes) + " bytes");
     // A background window is never shown: only its settings are read.
-    (void)LoadControlFiles(theInstaller, platform::GetTempFolder());
+    (void)LoadControlFiles(theInstaller, WorkspaceBase());
     return kExitFinished;
 }
 
@@ -105,6 +110,6 @@ int Install() {
 int RunSilently() {
     int exitCode = LoadPackage();
     if (exitCode == kExitFinished) exitCode = Install();
-    (void)RemoveFolderTree(WorkspacePath());
+    RemoveWorkspace();
     return exitCode;
 }

@@ -17,6 +17,7 @@
 #include "platform/WideText.h"
 #include "common/CommandLine.h"
 #include "common/LibrarySearch.h"
+#include "common/PrivateFolder.h"
 #include "common/ExitCodes.h"
 #include "common/Log.h"
 #include "uninstall/Removal.h"
@@ -28,7 +29,7 @@ constexpr char kCopySwitch[] = "/KXCOPY=";
 constexpr char kPlainCaption[] = "Uninstall";
 constexpr char kCopyName[] = "kxuninst.exe";
 constexpr DWORD kOriginalEndWaitMs = 30000;
-constexpr int kCopyFolderTries = 100;
+constexpr char kCopyFolderPrefix[] = "kxuninst-";
 
 // How this process was started: by the user (or a tool), or by the
 // original as its copy.
@@ -66,18 +67,10 @@ void ShowBox(const std::string& text, const std::string& caption, UINT style) {
     MessageBoxW(nullptr, Widen(text).c_str(), Widen(caption).c_str(), style);
 }
 
-// A new folder under the temporary folder; empty when none could be made.
-std::string MakeCopyFolder() {
-    const std::string temp = platform::GetTempFolder();
-    const unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (int attempt = 0; attempt < kCopyFolderTries; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "kxuninst-%08lX", seed + static_cast<unsigned long>(attempt));
-        const std::string folder = temp + name;
-        if (platform::CreateFolder(folder.c_str())) return folder;
-    }
-    return std::string();
-}
+// A new folder of this run under the temporary folder, protected when the
+// uninstaller runs elevated, since the copy is started from it with the
+// same rights; empty when none could be made.
+std::string MakeCopyFolder() { return CreatePrivateFolder(platform::GetTempFolder(), kCopyFolderPrefix); }
 
 std::string HandleText(HANDLE handle) { return std::to_string(reinterpret_cast<uintptr_t>(handle)); }
 
@@ -90,6 +83,16 @@ int RunFromCopy(const Invocation& invocation, const std::string& logPath) {
     if (folder.empty() || !platform::CopyFileReplacing(self.c_str(), copy.c_str())) {
         LogEvent("error: no copy of the uninstaller could be made in " + platform::GetTempFolder());
         if (!folder.empty()) (void)platform::RemoveFolder(folder.c_str());
+        return -1;
+    }
+    // Held open, shared for reading only, until the copy runs: nobody can
+    // write it or put another file in its place meanwhile.
+    platform::UniqueFile heldCopy(platform::OpenFileForReading(copy.c_str()));
+    if (!heldCopy.IsOpen()) {
+        LogEvent("error: the copy of the uninstaller could not be held open: " +
+                 platform::ErrorMessage(platform::LastErrorCode()));
+        (void)platform::RemoveFile(copy.c_str());
+        (void)platform::RemoveFolder(folder.c_str());
         return -1;
     }
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
@@ -108,6 +111,7 @@ int RunFromCopy(const Invocation& invocation, const std::string& logPath) {
     const BOOL started = CreateProcessW(Widen(copy).c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &startup, &process);
     CloseHandle(writeEnd);
+    heldCopy.Reset();
     if (originalProcess != nullptr) CloseHandle(originalProcess);
     if (!started) {
         CloseHandle(readEnd);

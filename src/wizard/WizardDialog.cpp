@@ -8,11 +8,11 @@
 
 #include "install/InstallWorker.h"
 #include "resources/ResourceIds.h"
-#include "common/RemoveFolderTree.h"
 #include "common/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
+#include "wizard/OpenAsUser.h"
 #include "wizard/PageImages.h"
 #include "wizard/Pictures.h"
 #include "wizard/ProgressDialog.h"
@@ -121,9 +121,11 @@ public:
             open = !state.eoiAskYesNo || answer == IDYES;
         }
         if (open && !state.eoiTarget.empty()) {
-            ShellExecuteW(nullptr, nullptr, Widen(state.eoiTarget).c_str(), L"", L"", SW_SHOW);  // a target that won't open is let go
+            const OpenedThrough through = OpenAsSignedInUser(state.eoiTarget);
+            LogEvent("opened " + state.eoiTarget +
+                     (through == OpenedThrough::UserShell ? " through the signed-in user's shell" : " from the installer"));
         }
-        (void)RemoveFolderTree(WorkspacePath());
+        RemoveWorkspace();
         const int exitCode = FinishedExitCode(state);
         LogEvent("exit code " + std::to_string(exitCode));
         CloseLog();

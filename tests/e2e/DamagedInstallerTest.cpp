@@ -18,7 +18,7 @@ TEST_F(DamagedInstallerTest, EveryDamageIsToldBeforeAnyWizardWithExitCodeOne) {
     // Whole, the same installer opens its wizard.
     ASSERT_NE(OpenWizard("intact"), nullptr);
     installer.Kill();
-    ASSERT_TRUE(RemoveTree(WorkspacePath()));
+    ASSERT_TRUE(RemoveWorkspaces());
     for (const char* package : {"damaged-half", "damaged-last-byte", "damaged-in-trailer", "damaged-flipped",
                                 "damaged-trailer-outside", "damaged-entry-count", "damaged-garbage",
                                 "damaged-stub-alone", "damaged-signed-cut"}) {
@@ -42,7 +42,7 @@ TEST_F(DamagedInstallerTest, EveryDamageIsToldBeforeAnyWizardWithExitCodeOne) {
         DWORD exitCode = 0;
         ASSERT_TRUE(installer.WaitForExit(&exitCode));
         EXPECT_EQ(exitCode, kExitCouldNotStart);
-        EXPECT_FALSE(PathExists(WorkspacePath()));
+        EXPECT_TRUE(Workspaces().empty());
     }
 }
 

@@ -108,9 +108,11 @@ private:
     HANDLE handle_;
 };
 
+// Shares every right: the installer holds its archive copy open for writing,
+// and a test reads it beside that handle.
 HANDLE OpenForReading(const std::string& path) {
-    return CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Reads up to size bytes; false on a read error. *got is 0 at the end.
@@ -333,7 +335,28 @@ std::string TempFolder() {
     return Narrow(buffer, length);
 }
 
-std::string WorkspacePath() { return TempFolder() + "%KXInstall%"; }
+std::vector<std::string> Workspaces() {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(WidePath(TempFolder() + "kxsetup-*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.push_back(TempFolder() + Narrow(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return found;
+}
+
+std::string WorkspacePath() {
+    const std::vector<std::string> found = Workspaces();
+    return found.size() == 1 ? found[0] : std::string();
+}
+
+bool RemoveWorkspaces() {
+    bool removed = true;
+    for (const std::string& folder : Workspaces()) removed = RemoveTree(folder) && removed;
+    return removed && Workspaces().empty();
+}
 
 bool PathExists(const std::string& path) {
     return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;

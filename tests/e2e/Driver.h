@@ -100,10 +100,15 @@ bool WaitForCaption(HWND window, const std::string& caption, DWORD timeoutMs = k
 // The message text of a message box (its static control 0xFFFF).
 std::string MessageText(HWND messageBox);
 
-// The user's temporary folder with its trailing backslash, and the
-// installer's workspace inside it.
+// The user's temporary folder with its trailing backslash.
 std::string TempFolder();
+// The installers' workspaces in it: every folder whose name begins with
+// "kxsetup-", each a full path.
+std::vector<std::string> Workspaces();
+// The one workspace there is; empty when there is none, or more than one.
 std::string WorkspacePath();
+// Removes every workspace; true when none is left.
+bool RemoveWorkspaces();
 bool PathExists(const std::string& path);
 // Removes a folder with everything below it; true when it is gone.
 bool RemoveTree(const std::string& path);

@@ -26,7 +26,7 @@ protected:
             if (dialog == nullptr) break;
             if (CopiedBytes() < kBigPayloadBytes) return dialog;
             installer.Kill();
-            if (!RemoveTree(WorkspacePath())) break;
+            if (!RemoveWorkspaces()) break;
         }
         ADD_FAILURE() << "no extraction dialog caught during the copy in " << kAttempts << " runs";
         return nullptr;

@@ -19,7 +19,7 @@ std::string WithoutCarriageReturns(std::string text) {
 
 void InstallerTest::SetUp() {
     // A workspace left by an earlier failure would hide whether this run removes its own.
-    ASSERT_TRUE(RemoveTree(WorkspacePath())) << WorkspacePath();
+    ASSERT_TRUE(RemoveWorkspaces());
 }
 
 void InstallerTest::TearDown() { installer.Kill(); }
@@ -85,7 +85,7 @@ testing::AssertionResult InstallerTest::EndsCleanly(DWORD expectedExitCode) {
     DWORD exitCode = 0;
     if (!installer.WaitForExit(&exitCode)) return testing::AssertionFailure() << "installer still running, " << OpenDialogs();
     if (exitCode != expectedExitCode) return testing::AssertionFailure() << "exit code " << exitCode;
-    if (PathExists(WorkspacePath())) return testing::AssertionFailure() << "workspace left: " << WorkspacePath();
+    if (!Workspaces().empty()) return testing::AssertionFailure() << "workspace left: " << Workspaces()[0];
     return testing::AssertionSuccess();
 }
 

@@ -48,7 +48,7 @@ TEST_F(SecondInstallerTest, ASecondRunIsToldAndTouchesNothingOfTheFirst) {
 TEST_F(SecondInstallerTest, AKilledRunDoesNotBlockTheNext) {
     ASSERT_NE(OpenWizard("full"), nullptr);
     installer.Kill();
-    ASSERT_TRUE(RemoveTree(WorkspacePath()));
+    ASSERT_TRUE(RemoveWorkspaces());
     ASSERT_NE(OpenWizard("full"), nullptr);
 }
 

@@ -11,12 +11,12 @@ protected:
 
     void SetUp() override {
         ScratchFolder::SetUp();
-        ASSERT_TRUE(platform::CreateFolder(WorkspacePath().c_str()));
+        ASSERT_TRUE(platform::CreateFolder((WorkspaceBase() + package::kControlFolder).c_str()));
     }
     void Control(const std::string& name, const std::string& content) {
         ASSERT_TRUE(WriteBytes(ControlFilePath(name), ToBytes(content)));
     }
-    bool Load() { return LoadControlFiles(state, platform::GetTempFolder()); }
+    bool Load() { return LoadControlFiles(state, WorkspaceBase()); }
 };
 
 TEST_F(ControlFilesTest, AnEmptyWorkspaceKeepsEveryDefaultAndCompletesLoading) {
@@ -30,7 +30,7 @@ TEST_F(ControlFilesTest, AnEmptyWorkspaceKeepsEveryDefaultAndCompletesLoading) {
     EXPECT_FALSE(state.separateProgressWindow);
     // Nothing was created by looking for the files.
     std::vector<platform::FolderEntry> entries;
-    ASSERT_TRUE(platform::ListFolder(WorkspacePath().c_str(), &entries));
+    ASSERT_TRUE(platform::ListFolder((WorkspaceBase() + package::kControlFolder).c_str(), &entries));
     EXPECT_TRUE(entries.empty());
 }
 
@@ -69,7 +69,7 @@ TEST_F(ControlFilesTest, ShortcutFilesWithOnlyTheClosingGroupOrNoTerminator) {
 
     InstallerState other;
     Control("shortcuts.txt", "G\nN\nT\n1\nG\nN\nT\n7\n");
-    LoadControlFiles(other, platform::GetTempFolder());
+    LoadControlFiles(other, WorkspaceBase());
     EXPECT_EQ(2, other.shortcutCount);
     EXPECT_EQ((std::array<bool, 3>{false, true, false}), other.shortcutLocationUsed);
 }
@@ -81,7 +81,7 @@ TEST_F(ControlFilesTest, InstallerSettingsChooseTheProgressDisplay) {
     EXPECT_TRUE(state.separateProgressWindow);
     InstallerState other;
     Control("installer_settings.txt", "0\r\nTrue\r\n");
-    LoadControlFiles(other, platform::GetTempFolder());
+    LoadControlFiles(other, WorkspaceBase());
     EXPECT_EQ(0, other.progressBarIndex);
     EXPECT_FALSE(other.separateProgressWindow);
 }
@@ -114,7 +114,7 @@ TEST_F(ControlFilesTest, AShortFullscreenFileReadsZerosAndOnlyWithoutIsBorderles
     for (const char* frame : {"Without", "without ", ""}) {
         InstallerState other;
         Control("fullscreen.txt", std::string("Text\r\n") + frame + "\r\n640\r\n");
-        EXPECT_TRUE(LoadControlFiles(other, platform::GetTempFolder()));
+        EXPECT_TRUE(LoadControlFiles(other, WorkspaceBase()));
         EXPECT_FALSE(other.borderlessBackground) << frame;
         EXPECT_EQ(640, other.backgroundWidth);
         EXPECT_EQ(0, other.backgroundHeight);

@@ -9,7 +9,7 @@ protected:
     InstallerState state;
     void SetUp() override {
         ScratchFolder::SetUp();
-        ASSERT_TRUE(platform::CreateFolder(WorkspacePath().c_str()));
+        ASSERT_TRUE(platform::CreateFolder((WorkspaceBase() + package::kControlFolder).c_str()));
     }
     void Control(const std::string& name, const std::string& content) {
         ASSERT_TRUE(WriteBytes(ControlFilePath(name), ToBytes(content)));

@@ -104,8 +104,9 @@ protected:
         package::WriteLe64(trailer, archive.size());
         installer.insert(installer.end(), trailer, trailer + 8);
         ASSERT_TRUE(WriteBytes(Path("setup.exe"), installer));
+        ReleaseArchiveCopy();  // one run's copy goes before the next run's
         ASSERT_EQ(CopyResult::Copied, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), CopyProgress()));
-        ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+        ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), WorkspaceBase()));
         LoadMacroTable(state.macroTable, ControlFilePath("macros.txt"));
     }
 

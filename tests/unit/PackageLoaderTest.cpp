@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "archive/ArchiveReader.h"
 #include "archive/PackageFormat.h"
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"
@@ -40,20 +41,21 @@ protected:
 
     CopyResult Copy(const Bytes& installer) {
         EXPECT_TRUE(WriteBytes(Path("setup.exe"), installer));
+        ReleaseArchiveCopy();  // one run's copy goes before the next run's
         return CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), log.Sink());
     }
 
     void LoadPackage(const std::vector<ZipItem>& items) {
         const Bytes archive = BuildZip(items);
         ASSERT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(3000), archive, archive.size())));
-        ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+        ASSERT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), WorkspaceBase()));
     }
 };
 
 TEST_F(PackageLoaderTest, CopiesExactlyTheArchiveBytesOutOfTheInstaller) {
     const Bytes archive = BuildZip({FileItem("a.txt", "alpha")});
     EXPECT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(5000), archive, archive.size())));
-    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
+    EXPECT_EQ(archive, ReadArchiveCopy());
     EXPECT_EQ(std::vector<int32_t>{0}, log.ranges);  // below 1 MiB
     EXPECT_EQ(std::vector<int32_t>{0}, log.positions);
 }
@@ -63,14 +65,15 @@ TEST_F(PackageLoaderTest, CopiesInTenMebibyteChunks) {
     EXPECT_EQ(CopyResult::Copied, Copy(Installer(ToBytes("MZstub"), archive, archive.size())));
     EXPECT_EQ(std::vector<int32_t>{10}, log.ranges);
     EXPECT_EQ(std::vector<int32_t>{10}, log.positions);
-    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
+    EXPECT_EQ(archive, ReadArchiveCopy());
 
     ProgressLog second;
     const Bytes oneMore = ZipOfSize(kCopyChunkSize + 1);
     ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(ToBytes("MZstub"), oneMore, oneMore.size())));
+    ReleaseArchiveCopy();
     EXPECT_EQ(CopyResult::Copied, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), second.Sink()));
     EXPECT_EQ((std::vector<int32_t>{10, 10}), second.positions);
-    EXPECT_EQ(oneMore, ReadBytes(ArchiveCopyPath()));
+    EXPECT_EQ(oneMore, ReadArchiveCopy());
 }
 
 // A stub alone, a bogus trailer or a missing file: nothing is copied, and the
@@ -90,21 +93,28 @@ TEST_F(PackageLoaderTest, NoPackageMeansDamagedAndNothingIsCopied) {
 TEST_F(PackageLoaderTest, AnEmptyArchiveYieldsAnEmptyPackage) {
     const Bytes archive = BuildZip({});
     EXPECT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(4000), archive, archive.size())));
-    EXPECT_EQ(archive, ReadBytes(ArchiveCopyPath()));
-    EXPECT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+    EXPECT_EQ(archive, ReadArchiveCopy());
+    EXPECT_TRUE(ExtractControlFolder(state, ArchiveCopyPath(), WorkspaceBase()));
     EXPECT_EQ(0, state.payloadItemCount);
     EXPECT_EQ(0, state.backgroundRecordCount);
-    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%\\img\\setup.jpg", state.imageSlots[0]);
+    EXPECT_EQ(WorkspaceBase() + "%KXInstall%\\img\\setup.jpg", state.imageSlots[0]);
 }
 
 TEST_F(PackageLoaderTest, CancelStopsTheCopyBeforeTheNextChunk) {
     const Bytes archive = ZipOfSize(kCopyChunkSize + 100);
     ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(Bytes(), archive, archive.size())));
     CopyProgress progress;
-    progress.setPosition = [this](int32_t) { state.cancelLoading = true; };
+    int32_t chunks = 0;
+    progress.setPosition = [this, &chunks](int32_t) {
+        chunks += 1;
+        state.cancelLoading = true;
+    };
     EXPECT_EQ(CopyResult::Cancelled, CopyArchiveOut(state, Path("setup.exe"), ArchiveCopyPath(), progress));
     EXPECT_TRUE(state.loaderStopped);
-    EXPECT_EQ(static_cast<size_t>(kCopyChunkSize), ReadBytes(ArchiveCopyPath()).size());
+    EXPECT_EQ(1, chunks);
+#ifdef _WIN32
+    EXPECT_FALSE(platform::PathExists(ArchiveCopyPath().c_str()));  // its handle took it along
+#endif
 }
 
 TEST_F(PackageLoaderTest, ExtractsControlItemsAndCountsThePayload) {
@@ -113,7 +123,7 @@ TEST_F(PackageLoaderTest, ExtractsControlItemsAndCountsThePayload) {
                  FileItem("%KXInstall%/img/setup.jpg", "j"), FileItem("%KXInstall%/img/x/letter.bmp", "l"),
                  FileItem("%kxinstall%/other-case.txt", std::string(1500000, 'p')), FolderItem("bin/"),
                  FileItem("bin/app.dat", std::string(700000, 'q'))});
-    const std::string t = platform::GetTempFolder();
+    const std::string t = WorkspaceBase();
     EXPECT_EQ("Title", ReadText(t + "%KXInstall%/tt.txt"));
     EXPECT_EQ(t + "%KXInstall%/img/3/second.bmp", state.imageSlots[3]);
     EXPECT_EQ(t + "%KXInstall%/img/x/letter.bmp", state.imageSlots[10]);  // setup.jpg came earlier
@@ -135,7 +145,7 @@ TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
     EXPECT_EQ(2, state.slideshowRecordCount);
     const BackgroundRecord& sky = state.backgroundRecords[0];
     EXPECT_EQ(2, sky.pageKey);
-    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%/bgimg/2/sky.bmp", sky.path);
+    EXPECT_EQ(WorkspaceBase() + "%KXInstall%/bgimg/2/sky.bmp", sky.path);
     EXPECT_EQ(1, sky.placementMode);
     EXPECT_EQ(-25, sky.x);
     EXPECT_EQ(300, sky.y);
@@ -147,7 +157,7 @@ TEST_F(PackageLoaderTest, RecordsBackgroundPicturesWithTheirPlacement) {
     EXPECT_EQ(1234, longLines.x);  // only the first four characters count
     EXPECT_EQ(7, longLines.y);
     EXPECT_EQ(10, state.backgroundRecords[3].pageKey);  // bgimg/0/z.bmp
-    EXPECT_EQ(platform::GetTempFolder() + "%KXInstall%/bgimg/0/z.bmp", state.backgroundRecords[3].path);
+    EXPECT_EQ(WorkspaceBase() + "%KXInstall%/bgimg/0/z.bmp", state.backgroundRecords[3].path);
     EXPECT_EQ(10, state.backgroundRecords[4].pageKey);
 }
 
@@ -155,7 +165,7 @@ TEST_F(PackageLoaderTest, CancelDuringExtractionKeepsWhatWasExtracted) {
     const Bytes archive = BuildZip({FileItem("%KXInstall%/a.txt", "a"), FileItem("%KXInstall%/b.txt", "b")});
     ASSERT_EQ(CopyResult::Copied, Copy(Installer(Bytes(), archive, archive.size())));
     state.cancelLoading = true;
-    EXPECT_FALSE(ExtractControlFolder(state, ArchiveCopyPath(), platform::GetTempFolder()));
+    EXPECT_FALSE(ExtractControlFolder(state, ArchiveCopyPath(), WorkspaceBase()));
     EXPECT_TRUE(state.loaderStopped);
     EXPECT_FALSE(platform::PathExists(ControlFilePath("a.txt").c_str()));
 }
@@ -178,12 +188,30 @@ TEST(DigitIndex, DigitsOneToNineAndEverythingElse) {
 
 namespace {
 
-TEST_F(PackageLoaderTest, ALeftOverWorkspaceDoesNotLeakIntoThisPackage) {
-    ASSERT_TRUE(platform::CreateFolder(WorkspacePath().c_str()));
-    ASSERT_TRUE(WriteBytes(ControlFilePath("wt.txt"), ToBytes("another package's welcome")));
-    LoadPackage({FileItem("%KXInstall%/tt.txt", "This package")});
-    EXPECT_EQ("This package", ReadText(ControlFilePath("tt.txt")));
-    EXPECT_FALSE(platform::PathExists(ControlFilePath("wt.txt").c_str()));
+// The copy is made new, never over a file that is there: another program
+// could have put it there.
+TEST_F(PackageLoaderTest, AFileAlreadyInTheCopysPlaceIsNeverUsed) {
+    ASSERT_TRUE(WriteBytes(ArchiveCopyPath(), ToBytes("planted")));
+    const Bytes archive = BuildZip({FileItem("%KXInstall%/tt.txt", "This package")});
+    EXPECT_EQ(CopyResult::WriteFailed, Copy(Installer(PatternBytes(100), archive, archive.size())));
+    EXPECT_EQ("planted", ReadText(ArchiveCopyPath()));
 }
+
+#ifdef _WIN32
+// While the copy is kept, nobody can write it or delete it; released, it is gone.
+TEST_F(PackageLoaderTest, TheKeptCopyCannotBeChangedAndGoesWhenReleased) {
+    const Bytes archive = BuildZip({FileItem("%KXInstall%/tt.txt", "This package")});
+    ASSERT_EQ(CopyResult::Copied, Copy(Installer(PatternBytes(100), archive, archive.size())));
+    EXPECT_EQ(platform::kNoFile, platform::CreateFileForWriting(ArchiveCopyPath().c_str(), platform::kAttributeNormal));
+    EXPECT_FALSE(platform::RemoveFile(ArchiveCopyPath().c_str()));
+    EXPECT_FALSE(platform::MoveFileReplacing(ArchiveCopyPath().c_str(), Path("moved.tmp").c_str()));
+    EXPECT_EQ(archive, ReadArchiveCopy());
+    ArchiveHandle reader = OpenHeldArchive(ArchiveCopyPath().c_str());
+    EXPECT_NE(nullptr, reader);
+    if (reader != nullptr) CloseArchive(reader);
+    ReleaseArchiveCopy();
+    EXPECT_FALSE(platform::PathExists(ArchiveCopyPath().c_str()));
+}
+#endif
 
 }  // namespace

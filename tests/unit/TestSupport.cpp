@@ -65,9 +65,14 @@ void ScratchFolder::SetUp() {
     folder_ += "/";
 #endif
     SetTempEnvironment(folder_);
+    // Each test's own workspace, as a run makes one in its temporary folder.
+    UseWorkspace(folder_ + "workspace");
+    ASSERT_TRUE(platform::CreateFolder(WorkspacePath().c_str()));
 }
 
 void ScratchFolder::TearDown() {
+    ReleaseArchiveCopy();
+    UseWorkspace(std::string());
     SetTempEnvironment(savedTemp_);
     if (!folder_.empty()) RemoveFolderTree(folder_.substr(0, folder_.size() - 1));
 }

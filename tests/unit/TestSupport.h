@@ -14,6 +14,7 @@
 
 #include "platform/Platform.h"
 #include "common/RemoveFolderTree.h"
+#include "state/Workspace.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -44,6 +45,18 @@ inline Bytes ReadBytes(const std::string& path) {
     unsigned char chunk[4096];
     for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(in);
+    return bytes;
+}
+
+// The archive copy as the installer holds it: read beside its handle.
+inline Bytes ReadArchiveCopy() {
+    Bytes bytes;
+    platform::UniqueFile in(platform::OpenHeldFileForReading(ArchiveCopyPath().c_str()));
+    if (!in.IsOpen()) return bytes;
+    unsigned char chunk[65536];
+    for (int64_t got; (got = platform::ReadFileAt(in.Get(), static_cast<int64_t>(bytes.size()), chunk, sizeof chunk)) > 0;) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     return bytes;
 }
 
