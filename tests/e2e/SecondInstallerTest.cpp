@@ -36,6 +36,7 @@ TEST_F(SecondInstallerTest, ASecondRunIsToldAndTouchesNothingOfTheFirst) {
     std::string copyAfter;
     ASSERT_TRUE(ReadFileBytes(WorkspacePath() + "\\tempfile.tmp", &copyAfter));
     EXPECT_TRUE(copyAfter == copyBefore) << "the first installer's archive copy changed";
+    EXPECT_EQ(Workspaces().size(), 1u) << "the second installer made a workspace";
     EXPECT_TRUE(ShowsPage(wizard, page::kWelcome));
     Close(wizard);
     ASSERT_TRUE(EndsCleanly());
@@ -45,9 +46,13 @@ TEST_F(SecondInstallerTest, ASecondRunIsToldAndTouchesNothingOfTheFirst) {
 }
 
 // A run that was killed leaves the claim abandoned; the next run takes it.
+// Its archive copy went with it: the copy's handle deletes it on close.
 TEST_F(SecondInstallerTest, AKilledRunDoesNotBlockTheNext) {
     ASSERT_NE(OpenWizard("full"), nullptr);
+    const std::string copy = WorkspacePath() + "\\tempfile.tmp";
+    ASSERT_TRUE(PathExists(copy));
     installer.Kill();
+    EXPECT_TRUE(WaitUntil([&] { return !PathExists(copy); })) << copy << " stayed after the kill";
     ASSERT_TRUE(RemoveWorkspaces());
     ASSERT_NE(OpenWizard("full"), nullptr);
 }

@@ -174,6 +174,13 @@ for damaged in "$p"/damaged-*.exe; do
     fi
 done
 
+# The workspace's old fixed name, made a link to a folder of files, as a
+# program without rights could make it: no run may follow it.
+mkdir -p "$scratch/precious/sub"
+echo "not the installer's" >"$scratch/precious/precious.txt"
+echo "kept" >"$scratch/precious/sub/kept.txt"
+ln -s "$scratch/precious" "$scratch/temp/%KXInstall%"
+
 # Wine shows the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 KX_E2E_PACKAGES=$(winpath "$scratch/packages")
