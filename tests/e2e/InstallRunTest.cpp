@@ -135,7 +135,7 @@ protected:
     // Walks the wizard to the summary with typedFolder_ in the folder field
     // and the boxes ticked, and clicks "Install". Null when the walk fails.
     HWND StartInstall(const std::string& package, int boxes, const std::string& title = pkg::kTitle) {
-        HWND wizard = OpenWizard(package);
+        HWND wizard = OpenWizard(package, startArguments_);
         if (wizard == nullptr) return nullptr;
         testing::AssertionResult walked = ShowsPage(wizard, page::kWelcome, title);
         if (walked) walked = NextTo(wizard, page::kLicense, title);
@@ -208,6 +208,7 @@ protected:
 
     std::string scratch_;
     std::string typedFolder_;  // what StartInstall types into the folder field
+    std::string startArguments_;  // what StartInstall gives the installer
 
 private:
     std::vector<std::string> products_;
@@ -687,7 +688,13 @@ protected:
     }
 };
 
+// The log says how the file was opened: from an elevated run through the
+// signed-in user's shell where one answers; Wine's does not, so there the
+// installer opens it itself.
 TEST_F(ClosingBoxTest, OkBoxThenOpensTheFile) {
+    const std::string log = TempFolder() + "kx-e2e-closing.log";
+    (void)DeleteFileA(log.c_str());
+    startArguments_ = "/LOG=" + log;
     HWND box = InstallAndPressDone("end-of-install-ok");
     ASSERT_NE(box, nullptr);
     EXPECT_FALSE(HasControl(box, IDYES) || HasControl(box, IDNO));
@@ -695,6 +702,12 @@ TEST_F(ClosingBoxTest, OkBoxThenOpensTheFile) {
     Click(box, IDOK);
     EXPECT_TRUE(EndsCleanly());
     EXPECT_TRUE(ScriptRan());
+    std::string text;
+    ASSERT_TRUE(ReadFileBytes(log, &text));
+    const bool throughShell = text.find(" through the signed-in user's shell\r\n") != std::string::npos;
+    const bool fromInstaller = text.find(" from the installer\r\n") != std::string::npos;
+    EXPECT_TRUE(throughShell != fromInstaller) << text;
+    (void)DeleteFileA(log.c_str());
 }
 
 TEST_F(ClosingBoxTest, YesInTheYesNoBoxOpensTheFile) {

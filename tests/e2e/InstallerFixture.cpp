@@ -31,8 +31,8 @@ testing::AssertionResult InstallerTest::Start(const std::string& package, const 
     return testing::AssertionSuccess();
 }
 
-HWND InstallerTest::OpenWizard(const std::string& package) {
-    EXPECT_TRUE(Start(package));
+HWND InstallerTest::OpenWizard(const std::string& package, const std::string& arguments) {
+    EXPECT_TRUE(Start(package, arguments));
     HWND wizard = installer.WaitForDialog(DialogKind::kWizard);
     DWORD exitCode = 0;
     EXPECT_NE(wizard, nullptr) << "no wizard from " << package

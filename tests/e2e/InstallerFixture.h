@@ -67,7 +67,7 @@ protected:
     // separately. Fails the test when it cannot start.
     testing::AssertionResult Start(const std::string& package, const std::string& arguments = std::string());
     // Starts the installer and waits for its wizard; null when none comes.
-    HWND OpenWizard(const std::string& package);
+    HWND OpenWizard(const std::string& package, const std::string& arguments = std::string());
     // The wizard's caption reads "<title> - <page>" (waits for it).
     testing::AssertionResult ShowsPage(HWND wizard, const std::string& pageName,
                                        const std::string& title = pkg::kTitle);
