@@ -20,6 +20,7 @@
 #include <psapi.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -134,6 +135,7 @@ struct Memory {
     SIZE_T workingSet = 0;
     SIZE_T peakWorkingSet = 0;
     SIZE_T peakPagefile = 0;  // under Wine 8 the current private bytes, not a peak
+    SIZE_T peakPrivate = 0;   // the most private bytes seen by the polls
 };
 
 bool ReadMemory(HANDLE process, Memory* memory) {
@@ -208,7 +210,10 @@ bool WaitReadingMemory(HANDLE process, DWORD timeoutMs, Memory* memory) {
     for (;;) {
         if (WaitForSingleObject(process, kMemoryPollMs) == WAIT_OBJECT_0) return true;
         Memory now;
-        if (ReadMemory(process, &now)) *memory = now;
+        if (ReadMemory(process, &now)) {
+            now.peakPrivate = std::max(memory->peakPrivate, now.peakPagefile);
+            *memory = now;
+        }
         if (NowMs() - start >= timeoutMs) return false;
     }
 }
@@ -236,8 +241,9 @@ int RunProgram(int argc, char** argv) {
         std::printf("kxbench error=\"exit code %lu\"\n", static_cast<unsigned long>(exitCode));
         return 1;
     }
-    std::printf("kxbench run_ms=%.1f peak_working_set=%llu peak_pagefile=%llu\n", endedAt - launched,
-                Bytes(memory.peakWorkingSet), Bytes(memory.peakPagefile));
+    std::printf("kxbench run_ms=%.1f peak_working_set=%llu peak_pagefile=%llu peak_private=%llu\n",
+                endedAt - launched, Bytes(memory.peakWorkingSet), Bytes(memory.peakPagefile),
+                Bytes(memory.peakPrivate));
     return 0;
 }
 
