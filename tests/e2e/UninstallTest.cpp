@@ -140,6 +140,13 @@ TEST_F(UninstallTest, TheQuietCommandRemovesEverythingWithoutAWord) {
     EXPECT_NE(text.find(" copy of the uninstaller running for " + folder_ + "\\uninstall.exe\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" removed " + folder_ + "\\readme.txt\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" exit code 0\r\n"), std::string::npos) << text;
+    // The copy ran from a new folder of an unguessable name.
+    const std::string from = " continuing from " + TempFolder() + "kxuninst-";
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string name = text.substr(at + from.size(), text.find("\r\n", at) - at - from.size());
+    EXPECT_EQ(name.size(), 16 + std::string("\\kxuninst.exe").size()) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"), 16u) << name;
 }
 
 TEST_F(UninstallTest, NoRemovesNothing) {
