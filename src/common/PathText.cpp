@@ -73,6 +73,11 @@ bool SamePath(const std::string& a, const std::string& b) {
     return true;
 }
 
+std::string FoldedPath(std::string path) {
+    for (char& c : path) c = Folded(c);
+    return path;
+}
+
 bool LiesInside(const std::string& path, const std::string& folder) {
     if (folder.empty() || Folded(folder.back()) != '\\' || path.size() <= folder.size()) return false;
     return SamePath(path.substr(0, folder.size()), folder);

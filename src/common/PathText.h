@@ -16,6 +16,8 @@ bool IsPlainAbsolutePath(const std::string& path);
 bool LiesInside(const std::string& path, const std::string& folder);
 // The same path, letter case and separators aside.
 bool SamePath(const std::string& a, const std::string& b);
+// The path as SamePath compares it: a key for sets of paths.
+std::string FoldedPath(std::string path);
 // The folder part of a path, up to and with its last "\"; empty without one.
 std::string FolderOf(const std::string& path);
 // The part after the last "\".

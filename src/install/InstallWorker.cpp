@@ -87,6 +87,11 @@ public:
 
     void NotifyFolderCreated(const std::string& folder) override { NotifyShellOfFolder(folder); }
 
+    void Tell(const std::string& text) override {
+        Flush();
+        MessageBoxW(reporting_, Widen(text).c_str(), Widen(TitleText(theInstaller)).c_str(), MB_OK | MB_ICONINFORMATION);
+    }
+
 private:
     static HWND Wizard() { return static_cast<HWND>(theInstaller.wizardWindow); }
 
@@ -125,9 +130,9 @@ DWORD WINAPI InstallWorker(void*) {
     }
     CoUninitialize();
     if (outcome != InstallOutcome::Finished) {
-        // Files placed so far stay; nothing else is shown.
+        // Undone and told already.
         RemoveWorkspace();
-        const int exitCode = outcome == InstallOutcome::Stopped ? kExitStoppedOnError : kExitFinished;
+        const int exitCode = InstallExitCode(outcome);
         LogEvent("exit code " + std::to_string(exitCode));
         CloseLog();
         ExitProcess(static_cast<UINT>(exitCode));

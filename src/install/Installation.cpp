@@ -17,8 +17,11 @@
 #include "common/PathText.h"
 #include "platform/Platform.h"
 #include "control/ShortcutRecords.h"
+#include "common/ExitCodes.h"
 #include "common/Log.h"
+#include "common/Rollback.h"
 #include "state/Workspace.h"
+#include "uninstall/UninstallList.h"
 
 namespace {
 
@@ -46,6 +49,12 @@ struct Run {
     // Open for the whole run and flushed after every line, so that a run
     // that is killed still leaves the list of what it placed.
     std::FILE* list = nullptr;
+    bool listFailed = false;  // a line could not be written: the run is undone
+    std::unordered_set<std::string> listed;  // the lines so far, as FoldedPath keys
+    // What an earlier version's list names, for the one list of every version.
+    std::vector<std::string> earlierItems;
+    // Every change is written here before it is made.
+    Journal journal;
 
     ~Run() { CloseList(); }
     void CloseList() {
@@ -92,9 +101,13 @@ void AddToList(Run& run, const std::string& line) {
         run.listInUtf8 = true;
     }
     if (run.list == nullptr) run.list = platform::OpenStream(run.listPath.c_str(), "ab");
-    if (run.list == nullptr) return;  // a list that cannot be opened gets nothing, as with AppendLine
+    if (run.list == nullptr) {
+        run.listFailed = true;
+        return;
+    }
     WriteLine(run.list, run.listInUtf8 ? line : ansi);
-    std::fflush(run.list);
+    if (std::fflush(run.list) != 0 || std::ferror(run.list) != 0) run.listFailed = true;
+    run.listed.insert(FoldedPath(line));
 }
 
 void BuildPayloadIndex(Run& run) {
@@ -137,37 +150,87 @@ void RemovePartial(const std::string& partial) {
     (void)platform::RemoveFile(partial.c_str());
 }
 
+// CreateFolderChain, with each folder it makes written to the journal first.
+bool CreateRecordedFolderChain(Run& run, const std::string& folder) {
+    std::string path = folder;
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    if (path.empty() || platform::PathExists(path.c_str())) return true;
+    if (path.size() >= kPathCapacity) return false;
+    const size_t parent = path.find_last_of("/\\");
+    if (parent != std::string::npos && parent > 0 && !CreateRecordedFolderChain(run, path.substr(0, parent))) {
+        return false;
+    }
+    return run.journal.NewFolder(path) && platform::CreateFolder(path.c_str());
+}
+
 bool EnsureFolder(Run& run, const std::string& folder) {
     if (run.knownFolders.count(folder) != 0) return true;
-    if (!CreateFolderChain(folder)) return false;
+    if (!CreateRecordedFolderChain(run, folder)) return false;
     run.knownFolders.insert(folder);
     return true;
 }
 
-// Extracts to a partial file and renames it over the destination, so a file
-// being replaced is never left half-written: on any failure the old file
-// stays and the partial one goes. Where nothing exists yet there is nothing
-// to keep, and the file is written in place; on a failure what was written
-// goes. Returns why the item could not be placed, empty when it was.
+std::string AccessDeniedReason() { return platform::ErrorMessage(platform::AccessDeniedErrorCode()); }
+
+// Renames the old file aside, journalled, so that it can come back whole.
+// Read-only files and folders are never replaced, whoever runs us.
+std::string KeepAside(Run& run, const std::string& path, std::string* aside) {
+    const uint32_t attributes = platform::ReadAttributes(path.c_str());
+    if (attributes != platform::kNoAttributes &&
+        (attributes & (platform::kAttributeReadOnly | platform::kAttributeDirectory))) {
+        return AccessDeniedReason();
+    }
+    *aside = AsideNameFor(path);
+    if (!run.journal.KeptFile(path, *aside)) return SystemReason();
+    return platform::RenameFile(path.c_str(), aside->c_str()) ? std::string() : SystemReason();
+}
+
+// Puts the old file back at once after a replacement that failed, so that
+// Retry and Ignore see it as it was.
+void PutBackAside(const std::string& path, const std::string& aside) {
+    if (platform::PathExists(path.c_str())) {
+        (void)platform::WriteAttributes(path.c_str(), platform::kAttributeNormal);
+        (void)platform::RemoveFile(path.c_str());
+    }
+    (void)platform::MoveFileReplacing(aside.c_str(), path.c_str());  // the journal still covers a failure
+}
+
+// Extracts to a partial file, renames the old file aside and the partial
+// one into its place, so a file being replaced is never left half-written
+// and can be put back: on any failure the old file stays and the partial one
+// goes. Where nothing exists yet there is nothing to keep, and the file is
+// written in place; on a failure what was written goes. Every change is in
+// the journal before it is made. Returns why the item could not be placed,
+// empty when it was.
 std::string PlaceItem(Run& run, int32_t index, const std::string& destination, bool replacing) {
     ArchiveEntry entry;
     if (GetArchiveItem(run.archive, index, &entry) != ArchiveResult::Ok) return kDamagedItemReason;
     if (destination.size() >= kPathCapacity) return platform::ErrorMessage(platform::PathTooLongErrorCode());
     if (entry.attributes & platform::kAttributeDirectory) {
-        return CreateFolderChain(destination) ? std::string() : SystemReason();
+        return CreateRecordedFolderChain(run, destination) ? std::string() : SystemReason();
     }
     const std::string folder = FolderOf(destination);
     if (!EnsureFolder(run, folder)) return SystemReason();
     const std::string partial = replacing ? PartialPathFor(destination) : destination;
     if (replacing) RemovePartial(partial);  // left by a run that was killed
+    if (!replacing && !run.journal.NewFile(destination)) return SystemReason();
+    if (replacing && platform::PathExists(destination.c_str())) {
+        const uint32_t attributes = platform::ReadAttributes(destination.c_str());
+        if (attributes & (platform::kAttributeReadOnly | platform::kAttributeDirectory)) return AccessDeniedReason();
+    }
     // Where nothing existed, nothing that turns up meanwhile is written over.
     const ArchiveResult result = replacing ? ExtractArchiveItem(run.archive, index, partial.c_str())
                                            : ExtractArchiveItemToNewFile(run.archive, index, partial.c_str());
     std::string reason;
+    std::string aside;
     if (result != ArchiveResult::Ok) {
         reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
-    } else if (replacing && !platform::MoveFileReplacing(partial.c_str(), destination.c_str())) {
-        reason = SystemReason();
+    } else if (replacing) {
+        reason = KeepAside(run, destination, &aside);
+        if (reason.empty() && !platform::RenameFile(partial.c_str(), destination.c_str())) {
+            reason = SystemReason();
+            PutBackAside(destination, aside);
+        }
     }
     if (!reason.empty()) run.knownFolders.erase(folder);  // it may be gone: the next try tests it again
     // What a failed new file left is ours; a file that turned up there is not.
@@ -248,6 +311,43 @@ InstallOutcome PlaceFiles(Run& run, const std::string& fileInfoPath) {
     return InstallOutcome::Finished;
 }
 
+std::string ResolveShortcutFolder(Run& run, const ShortcutRecord& record, std::string* createdFolder) {
+    switch (record.location) {
+    case 0: return platform::GetSpecialFolderPath(platform::kFolderDesktopDirectory);
+    case 1: {
+        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderPrograms) + "\\" + record.group;
+        (void)CreateRecordedFolderChain(run, folder);  // a failure shows as the shortcut that could not be saved
+        *createdFolder += folder;
+        run.view.NotifyFolderCreated(folder);
+        return folder;
+    }
+    default: {
+        // The quick-launch bar has no groups: a group given there is not
+        // used, so the shortcut still lands where the bar shows it. A new
+        // profile may not have the folder yet; it is the shell's, not the
+        // product's, so it is made but never listed for removal.
+        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderAppData) +
+                                   "\\Microsoft\\Internet Explorer\\Quick Launch";
+        (void)CreateRecordedFolderChain(run, folder);
+        return folder;
+    }
+    }
+}
+
+// An existing link of that name is renamed aside first, so that it comes
+// back if the run is undone.
+bool SaveRecordedLink(Run& run, const ShortcutRecord& record, const std::string& linkPath) {
+    std::string aside;
+    if (platform::PathExists(linkPath.c_str())) {
+        if (!KeepAside(run, linkPath, &aside).empty()) return false;
+    } else if (!run.journal.NewFile(linkPath)) {
+        return false;
+    }
+    if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) return true;
+    if (!aside.empty()) PutBackAside(linkPath, aside);
+    return false;
+}
+
 void CreateShortcuts(Run& run) {
     const std::string path = ControlFilePath("shortcuts.txt");
     int64_t size = 0;
@@ -259,9 +359,9 @@ void CreateShortcuts(Run& run) {
         if (record.location < 0 || record.location > 2 || !run.view.IsLocationTicked(record.location)) continue;
         std::string createdFolder;
         run.view.SetStatus("Creating shortcuts...\n");
-        const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view) + "\\" + record.name + ".lnk";
+        const std::string linkPath = ResolveShortcutFolder(run, record, &createdFolder) + "\\" + record.name + ".lnk";
         AddToList(run, createdFolder);
-        if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) {
+        if (SaveRecordedLink(run, record, linkPath)) {
             LogEvent("shortcut " + linkPath + " to " + record.target);
             AddToList(run, linkPath);
         } else {
@@ -303,14 +403,25 @@ bool WriteUninstallValues(platform::RegistryRoot root, const std::string& key, c
     return written;
 }
 
+// The key's values as they are go to the journal before any is written.
+bool WriteRecordedValues(Run& run, platform::RegistryRoot root, const std::string& key, const std::string& product,
+                         const std::string& uninstaller, const EntryDetails& details) {
+    if (!run.journal.RegistryKey(root, key)) {
+        LogEvent("error: the registry key " + key + " could not be written to the journal");
+        return false;
+    }
+    return WriteUninstallValues(root, key, product, uninstaller, details);
+}
+
 // For every user where we may, else for the one running us: the list of
 // installed programs shows both. False when neither could be written.
-bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller, const EntryDetails& details) {
+bool WriteUninstallEntry(Run& run, const std::string& product, const std::string& uninstaller,
+                         const EntryDetails& details) {
     // An empty name would put the values on the Uninstall key itself.
     if (product.empty()) return true;
     const std::string key = kUninstallKey + product;
-    return WriteUninstallValues(platform::RegistryRoot::LocalMachine, key, product, uninstaller, details) ||
-           WriteUninstallValues(platform::RegistryRoot::CurrentUser, key, product, uninstaller, details);
+    return WriteRecordedValues(run, platform::RegistryRoot::LocalMachine, key, product, uninstaller, details) ||
+           WriteRecordedValues(run, platform::RegistryRoot::CurrentUser, key, product, uninstaller, details);
 }
 
 EntryDetails DescribeEntry(Run& run) {
@@ -332,7 +443,31 @@ EntryDetails DescribeEntry(Run& run) {
     return details;
 }
 
-void RegisterUninstaller(Run& run) {
+// The lines of an earlier version's list that this run did not write again
+// and that still exist, so the uninstaller removes what every version placed.
+void CarryEarlierItems(Run& run) {
+    for (const std::string& item : run.earlierItems) {
+        if (run.listed.count(FoldedPath(item)) != 0 || !platform::PathExists(item.c_str())) continue;
+        LogEvent("kept in the uninstall list from the earlier version: " + item);
+        AddToList(run, item);
+    }
+}
+
+// The list's copy beside the uninstaller, with the copy it replaces renamed
+// aside first.
+bool CopyListBesideUninstaller(Run& run, const std::string& copyPath) {
+    std::string aside;
+    if (platform::PathExists(copyPath.c_str())) {
+        if (!KeepAside(run, copyPath, &aside).empty()) return false;
+    } else if (!run.journal.NewFile(copyPath)) {
+        return false;
+    }
+    std::fflush(run.list);
+    return platform::CopyFileReplacing(run.listPath.c_str(), copyPath.c_str());
+}
+
+// False when the list or the entry could not be written: the run is undone.
+bool RegisterUninstaller(Run& run) {
     const std::string path = ControlFilePath("uninstall.txt");
     ExpandMacrosInFile(run.state.macroTable, path, run.folderText);
     int64_t size = 0;
@@ -342,24 +477,117 @@ void RegisterUninstaller(Run& run) {
     if (!QueryFileStatus(path, &size) || !ReadWholeFile(path, uninstaller, sizeof uninstaller)) {
         run.CloseList();
         (void)platform::RemoveFile(run.listPath.c_str());
-        return;
+        return true;
     }
+    CarryEarlierItems(run);
     const std::string copyPath = FolderOf(uninstaller) + "uninstall.ini";
-    if (!SamePath(copyPath, run.listPath)) (void)platform::CopyFileReplacing(run.listPath.c_str(), copyPath.c_str());
+    if (!SamePath(copyPath, run.listPath) && !CopyListBesideUninstaller(run, copyPath)) {
+        LogEvent("error: the uninstall list could not be copied to " + copyPath);
+        return false;
+    }
     AddToList(run, copyPath);
     AddToList(run, run.installPath);
     AddToList(run, "||||");
-    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller, DescribeEntry(run))) {
-        run.state.missingItems.push_back("the entry in the list of installed programs");
+    if (run.listFailed) {
+        LogEvent("error: the uninstall list " + run.listPath + " could not be written");
+        return false;
     }
+    if (!WriteUninstallEntry(run, ProductName(run.state.macroTable), uninstaller, DescribeEntry(run))) return false;
     LogEvent("uninstall list " + run.listPath);
+    return true;
 }
 
-void StartUninstallList(Run& run) {
+// An earlier version's list of the same product: its items, and its copy
+// beside an uninstaller elsewhere, are carried into the new list.
+void ReadEarlierList(Run& run) {
+    UninstallList earlier;
+    if (!ReadUninstallList(run.listPath, &earlier) || earlier.product != ProductName(run.state.macroTable)) return;
+    run.earlierItems = earlier.items;
+    if (earlier.complete && !SamePath(earlier.copyPath, run.listPath)) run.earlierItems.push_back(earlier.copyPath);
+}
+
+// The earlier list is renamed aside rather than removed, so that it comes
+// back if the run is undone.
+bool StartUninstallList(Run& run) {
     run.CloseList();
-    (void)platform::RemoveFile(run.listPath.c_str());
+    ReadEarlierList(run);
+    std::string aside;
+    if (platform::PathExists(run.listPath.c_str())) {
+        if (!KeepAside(run, run.listPath, &aside).empty()) return false;
+    } else if (!run.journal.NewFile(run.listPath)) {
+        return false;
+    }
     run.listInUtf8 = false;
     AddToList(run, ProductName(run.state.macroTable));
+    return !run.listFailed;
+}
+
+// The install folder and the folders above it that do not exist yet,
+// nearest the root first.
+std::vector<std::string> MissingFolders(const std::string& folder) {
+    std::vector<std::string> missing;
+    std::string path = folder;
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    while (!path.empty() && !platform::PathExists(path.c_str())) {
+        missing.insert(missing.begin(), path);
+        const size_t parent = path.find_last_of("/\\");
+        if (parent == std::string::npos || parent == 0) break;
+        path = path.substr(0, parent);
+    }
+    return missing;
+}
+
+// Makes the install folder and starts the journal in it. The folders made
+// for it are written to the journal just after, as the journal cannot be
+// there before its folder is; a run killed in between leaves them empty.
+bool StartJournal(Run& run) {
+    const std::vector<std::string> missing = MissingFolders(run.installPath);
+    CreateFolderChain(run.installPath);
+    const bool started = run.journal.Start(JournalPathIn(run.installPath), run.installPath);
+    for (const std::string& folder : missing) {
+        if (started && run.journal.NewFolder(folder)) continue;
+        for (auto made = missing.rbegin(); made != missing.rend(); ++made) (void)platform::RemoveFolder(made->c_str());
+        LogEvent("error: the journal " + JournalPathIn(run.installPath) + " could not be written: " + SystemReason());
+        return false;
+    }
+    if (!started) {
+        LogEvent("error: the journal " + JournalPathIn(run.installPath) + " could not be made: " + SystemReason());
+    }
+    return started;
+}
+
+void LogLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) LogEvent(line);
+}
+
+// A journal an earlier, killed run left in the install folder is undone
+// before anything else; false when it could not be, and the user was told.
+bool RecoverEarlierInstallation(Run& run) {
+    std::vector<std::string> log;
+    const EarlierRun earlier = RecoverEarlierRun(run.installPath, &log);
+    LogLines(log);
+    const std::string text = EarlierRunText(earlier, run.installPath);
+    if (text.empty()) return true;
+    LogEvent(earlier == EarlierRun::PutBack ? text : "error: " + text);
+    run.view.Tell(text);
+    return earlier == EarlierRun::PutBack;
+}
+
+// Undoes the run from its journal and tells the user.
+InstallOutcome UndoRun(Run& run, InstallOutcome outcome) {
+    run.CloseList();
+    if (run.archive != nullptr) CloseArchive(run.archive);
+    run.archive = nullptr;
+    const std::string path = run.journal.Path();
+    run.journal.Close();
+    std::vector<std::string> log;
+    const EarlierRun undone = path.empty() ? EarlierRun::PutBack : UndoJournal(path, &log);
+    LogLines(log);
+    run.state.everythingPutBack = undone == EarlierRun::PutBack;
+    const std::string text = UndoneRunText(outcome, run.state.everythingPutBack, run.installPath);
+    LogEvent(text);
+    run.view.Tell(text);
+    return outcome;
 }
 
 }  // namespace
@@ -371,9 +599,14 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
     run.installPath = WithTrailingBackslash(run.folderText);
     run.listPath = run.installPath + "uninstall.ini";
     view.UseReportingWindow();
-    // The whole chain, so the uninstall list can be written from the start.
-    CreateFolderChain(run.installPath);
-    StartUninstallList(run);
+    if (!RecoverEarlierInstallation(run)) return InstallOutcome::Refused;
+    // The whole chain, so the journal and the uninstall list can be written
+    // from the start.
+    if (!StartJournal(run)) return UndoRun(run, InstallOutcome::Stopped);
+    if (!StartUninstallList(run)) {
+        LogEvent("error: the uninstall list " + run.listPath + " could not be written");
+        return UndoRun(run, InstallOutcome::Stopped);
+    }
 
     run.archive = OpenHeldArchive(ArchiveCopyPath().c_str());
     BuildPayloadIndex(run);
@@ -383,12 +616,50 @@ InstallOutcome RunInstallation(InstallerState& state, InstallView& view) {
     int64_t size = 0;
     const InstallOutcome placed =
         QueryFileStatus(fileInfo, &size) ? PlaceFiles(run, fileInfo) : InstallOutcome::Finished;
+    if (placed != InstallOutcome::Finished) return UndoRun(run, placed);
     if (run.archive != nullptr) CloseArchive(run.archive);
-    if (placed != InstallOutcome::Finished) return placed;
+    run.archive = nullptr;
 
     CreateShortcuts(run);
-    RegisterUninstaller(run);
+    if (!RegisterUninstaller(run)) return UndoRun(run, InstallOutcome::Stopped);
+    run.CloseList();
+    std::vector<std::string> log;
+    CompleteJournal(run.journal, &log);
+    LogLines(log);
     return InstallOutcome::Finished;
+}
+
+std::string UndoneRunText(InstallOutcome outcome, bool everythingPutBack, const std::string& installPath) {
+    const char* what = outcome == InstallOutcome::Aborted ? "cancelled" : "stopped";
+    if (everythingPutBack) return std::string("The installation was ") + what + ". Nothing was changed.";
+    std::string folder = installPath;
+    if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return std::string("The installation was ") + what + ", and not everything it changed could be put back. " +
+           "The next installation into " + folder + " tries again.";
+}
+
+bool FindPreviousInstallFolder(const std::string& product, std::string* folder) {
+    if (product.empty()) return false;
+    // The user's own entry can be written without rights: an elevated run
+    // does not let it choose where files go.
+    const bool elevated = platform::IsProcessElevated();
+    for (const auto root : {platform::RegistryRoot::LocalMachine, platform::RegistryRoot::CurrentUser}) {
+        if (elevated && root == platform::RegistryRoot::CurrentUser) continue;
+        std::string location;
+        if (!platform::ReadRegistryString(root, kUninstallKey + product, "InstallLocation", &location, kPathCapacity)) {
+            continue;
+        }
+        while (location.size() > 3 && (location.back() == '\\' || location.back() == '/')) location.pop_back();
+        if (location.empty() || !IsPlainAbsolutePath(location) || !platform::PathExists(location.c_str())) continue;
+        *folder = location;
+        return true;
+    }
+    return false;
+}
+
+int InstallExitCode(InstallOutcome outcome) {
+    if (outcome == InstallOutcome::Aborted) return kExitCancelled;
+    return kExitStoppedOnError;
 }
 
 void AppendLine(const std::string& path, const std::string& text) {
@@ -422,29 +693,6 @@ std::string InstallingStatus(const std::string& destination) {
     const size_t keep = room - ellipsis.size();
     const size_t front = keep / 3;
     return head + FirstCharacters(destination, front) + ellipsis + LastCharacters(destination, keep - front) + tail;
-}
-
-std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view) {
-    switch (record.location) {
-    case 0: return platform::GetSpecialFolderPath(platform::kFolderDesktopDirectory);
-    case 1: {
-        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderPrograms) + "\\" + record.group;
-        CreateFolderChain(folder);
-        *createdFolder += folder;
-        view.NotifyFolderCreated(folder);
-        return folder;
-    }
-    default: {
-        // The quick-launch bar has no groups: a group given there is not
-        // used, so the shortcut still lands where the bar shows it. A new
-        // profile may not have the folder yet; it is the shell's, not the
-        // product's, so it is made but never listed for removal.
-        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderAppData) +
-                                   "\\Microsoft\\Internet Explorer\\Quick Launch";
-        (void)CreateFolderChain(folder);  // a failure shows as the shortcut that could not be saved
-        return folder;
-    }
-    }
 }
 
 int SelectedProgressBar(const InstallerState& state) {

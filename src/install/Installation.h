@@ -33,19 +33,37 @@ public:
     virtual bool CreateShellLink(const std::string& target, const std::string& workingFolder,
                                  const std::string& linkPath) = 0;
     virtual void NotifyFolderCreated(const std::string& folder) = 0;
+    // Tells the user how the run ended when it did not complete, or what
+    // became of an earlier run's journal: a box, or only the log when silent.
+    virtual void Tell(const std::string& text) = 0;
 };
 
+// A run that does not complete is undone from its journal before
+// RunInstallation returns, and the user has been told (InstallView::Tell).
 enum class InstallOutcome {
     Finished,  // hand over to the finished page
-    Aborted,   // a confirmed cancel: every file is closed; the caller removes
-               // the workspace and ends the process
-    Stopped,   // Abort after a failed file: as Aborted, with its own exit code
+    Aborted,   // a confirmed cancel, or Cancel in the overwrite question: every
+               // file is closed; the caller removes the workspace and ends the process
+    Stopped,   // Abort after a failed file, or a list or entry that could not be
+               // written: as Aborted, with its own exit code
+    Refused,   // an earlier run's journal could not be undone: nothing was done
 };
 
 // Progress bar 1021 for index 0, 1022 for 1; any other index uses 1021.
 int SelectedProgressBar(const InstallerState& state);
 
 InstallOutcome RunInstallation(InstallerState& state, InstallView& view);
+
+// The folder an earlier installation of the product was registered with
+// (InstallLocation, for all users, else for this user unless we run
+// elevated), without its trailing separator, when that folder still exists.
+bool FindPreviousInstallFolder(const std::string& product, std::string* folder);
+
+// The exit code of a run that did not complete.
+int InstallExitCode(InstallOutcome outcome);
+
+// What the user is told after a run was undone.
+std::string UndoneRunText(InstallOutcome outcome, bool everythingPutBack, const std::string& installPath);
 
 // Appends text and CR LF to the file at path, creating it. A file that
 // cannot be opened gets nothing.
@@ -62,6 +80,3 @@ std::string PlacementFailureText(const std::string& destination, const std::stri
 // that it fits 259 characters and still shows the file's name.
 std::string InstallingStatus(const std::string& destination);
 
-// The folder a shortcut of this location goes into. For the start menu the
-// group folder is created and added to createdFolder.
-std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view);

@@ -102,6 +102,8 @@ private:
 uint32_t LastErrorCode();
 // The code the system gives a path too long for its calls.
 uint32_t PathTooLongErrorCode();
+// The code the system gives a refused access (a read-only file replaced, say).
+uint32_t AccessDeniedErrorCode();
 // The system's own message for an error code, without a trailing line break.
 std::string ErrorMessage(uint32_t code);
 
@@ -115,6 +117,8 @@ bool PathExists(const char* path);
 bool CopyFileReplacing(const char* source, const char* destination);
 // Renames a file over any file at destination, in one step.
 bool MoveFileReplacing(const char* source, const char* destination);
+// Renames a file or folder; fails when destination exists.
+bool RenameFile(const char* source, const char* destination);
 // Creates one folder level; false when it could not be created (or exists).
 bool CreateFolder(const char* path);
 // The same, with the rights of a security descriptor in its text form
@@ -217,6 +221,27 @@ void SetRegistryWriter(RegistryWriter* writer);
 bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::string& valueName, uint32_t* value);
 // Removes a key that has no sub-keys, with its values.
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey);
+
+// One value of a key as the registry holds it: its type (REG_SZ 1, REG_DWORD
+// 4, ...) and its bytes.
+struct RegistryValue {
+    std::string name;
+    uint32_t type = 0;
+    std::string data;
+};
+// The most values, and the most bytes of one value, that ReadRegistryValues
+// takes: far above what an entry in the list of installed programs holds.
+constexpr size_t kMostRegistryValues = 256;
+constexpr size_t kLargestRegistryValue = 16 * 1024;
+// Every value of a key. *exists is false, and the call true, when there is
+// no such key. False when the key cannot be read or holds more than the
+// bounds above.
+bool ReadRegistryValues(RegistryRoot root, const std::string& subKey, std::vector<RegistryValue>* values,
+                        bool* exists);
+// Makes the key hold exactly these values: creates it as needed, removes
+// every other value and writes these. Goes to the system's registry, never
+// to a test's RegistryWriter.
+bool RestoreRegistryKey(RegistryRoot root, const std::string& subKey, const std::vector<RegistryValue>& values);
 
 struct FontDescription {
     std::string face;

@@ -158,6 +158,8 @@ uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
 
 uint32_t PathTooLongErrorCode() { return ENAMETOOLONG; }
 
+uint32_t AccessDeniedErrorCode() { return EACCES; }
+
 std::string ErrorMessage(uint32_t code) { return std::string(std::strerror(static_cast<int>(code))) + "."; }
 
 // The host stands in for a Western system: Windows-1252.
@@ -244,6 +246,15 @@ bool MoveFileReplacing(const char* source, const char* destination) {
         return false;
     }
     return ::rename(NativePath(source).c_str(), target.c_str()) == 0;
+}
+
+bool RenameFile(const char* source, const char* destination) {
+    // link + unlink refuses an existing destination, as the system call on
+    // Windows does; folders are renamed only where nothing is in the way.
+    const std::string from = NativePath(source), to = NativePath(destination);
+    if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0;
+    if (errno != EPERM || PathExists(destination)) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool CreateFolder(const char* path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
@@ -481,6 +492,42 @@ bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
         found = true;
     }
     return found;
+}
+
+// The stand-in keeps strings as their text and numbers as "dword:<n>": they
+// are given back as REG_SZ (1) and REG_DWORD (4).
+bool ReadRegistryValues(RegistryRoot root, const std::string& subKey, std::vector<RegistryValue>* values,
+                        bool* exists) {
+    values->clear();
+    const std::string prefix = RegistryPath(root, subKey);
+    const auto& all = FakeRegistry();
+    for (auto it = all.lower_bound(prefix); it != all.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        const std::string name = it->first.substr(prefix.size());
+        if (name.find('\\') != std::string::npos) continue;  // a sub-key's
+        if (values->size() == kMostRegistryValues || it->second.size() > kLargestRegistryValue) return false;
+        if (it->second.compare(0, 6, "dword:") == 0) {
+            const uint32_t number = static_cast<uint32_t>(std::stoul(it->second.substr(6)));
+            values->push_back({name, 4, std::string(reinterpret_cast<const char*>(&number), 4)});
+        } else {
+            values->push_back({name, 1, it->second});
+        }
+    }
+    *exists = !values->empty();
+    return true;
+}
+
+bool RestoreRegistryKey(RegistryRoot root, const std::string& subKey, const std::vector<RegistryValue>& values) {
+    const std::string prefix = RegistryPath(root, subKey);
+    auto& all = FakeRegistry();
+    for (auto it = all.lower_bound(prefix); it != all.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+        it = it->first.find('\\', prefix.size()) == std::string::npos ? all.erase(it) : std::next(it);
+    }
+    for (const RegistryValue& value : values) {
+        uint32_t number = 0;
+        if (value.type == 4 && value.data.size() == 4) std::memcpy(&number, value.data.data(), 4);
+        all[prefix + value.name] = value.type == 4 ? "dword:" + std::to_string(number) : value.data;
+    }
+    return true;
 }
 
 bool RegisterFontFile(const char* path) { return PathExists(path); }

@@ -140,6 +140,8 @@ uint32_t LastErrorCode() { return GetLastError(); }
 
 uint32_t PathTooLongErrorCode() { return ERROR_FILENAME_EXCED_RANGE; }
 
+uint32_t AccessDeniedErrorCode() { return ERROR_ACCESS_DENIED; }
+
 std::string ErrorMessage(uint32_t code) {
     wchar_t text[512] = {};
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
@@ -183,6 +185,10 @@ bool MoveFileReplacing(const char* source, const char* destination) {
         return false;
     }
     return MoveFileExW(WidePath(source).c_str(), WidePath(destination).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool RenameFile(const char* source, const char* destination) {
+    return MoveFileExW(WidePath(source).c_str(), WidePath(destination).c_str(), 0) != FALSE;
 }
 
 bool CreateFolder(const char* path) { return CreateDirectoryW(WidePath(path).c_str(), nullptr) != FALSE; }
@@ -474,6 +480,50 @@ bool ReadRegistryDword(RegistryRoot root, const std::string& subKey, const std::
 
 bool DeleteRegistryKey(RegistryRoot root, const std::string& subKey) {
     return RegDeleteKeyW(RootKey(root), Widen(subKey).c_str()) == ERROR_SUCCESS;
+}
+
+bool ReadRegistryValues(RegistryRoot root, const std::string& subKey, std::vector<RegistryValue>* values,
+                        bool* exists) {
+    values->clear();
+    RegKey key;
+    const LONG opened = RegOpenKeyExW(RootKey(root), Widen(subKey).c_str(), 0, KEY_QUERY_VALUE, key.Receive());
+    *exists = opened != ERROR_FILE_NOT_FOUND;
+    if (!*exists) return true;
+    if (opened != ERROR_SUCCESS) return false;
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(kLargestRegistryValue);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD type = 0;
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG status = RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        if (status == ERROR_NO_MORE_ITEMS) return true;
+        if (status != ERROR_SUCCESS || values->size() == kMostRegistryValues) return false;
+        values->push_back({Narrow(name.data(), nameLength), type,
+                           std::string(reinterpret_cast<const char*>(data.data()), size)});
+    }
+}
+
+bool RestoreRegistryKey(RegistryRoot root, const std::string& subKey, const std::vector<RegistryValue>& values) {
+    std::vector<RegistryValue> present;
+    bool exists = false;
+    if (!ReadRegistryValues(root, subKey, &present, &exists)) return false;
+    RegKey key;
+    if (RegCreateKeyExW(RootKey(root), Widen(subKey).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
+                        key.Receive(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool restored = true;
+    for (const RegistryValue& value : present) {
+        restored = RegDeleteValueW(key.Get(), Widen(value.name).c_str()) == ERROR_SUCCESS && restored;
+    }
+    for (const RegistryValue& value : values) {
+        restored = RegSetValueExW(key.Get(), Widen(value.name).c_str(), 0, value.type,
+                                  reinterpret_cast<const BYTE*>(value.data.data()),
+                                  static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS &&
+                   restored;
+    }
+    return restored;
 }
 
 bool RegisterFontFile(const char* path) { return AddFontResourceW(WidePath(path).c_str()) > 0; }

@@ -3,6 +3,8 @@
 #include "control/ControlFile.h"
 #include "archive/PackageFormat.h"
 #include "control/MacroExpander.h"
+#include "common/Log.h"
+#include "install/Installation.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -33,6 +35,15 @@ void ReadDefaultFolder(InstallerState& state, const std::string& path) {
     state.defaultFolder = line;
     ReadLine(file, line);
     state.preferredFolder = line;
+}
+
+// Where an earlier version is installed, the new one goes by default, unless
+// the package installs side by side (side_by_side.txt).
+void ReadPreviousFolder(InstallerState& state, const std::string& sideBySidePath) {
+    int64_t size = 0;
+    if (QueryFileStatus(sideBySidePath, &size)) return;
+    if (!FindPreviousInstallFolder(ProductName(state.macroTable), &state.previousFolder)) return;
+    LogEvent("an earlier installation is in " + state.previousFolder + ": the folder page starts there");
 }
 
 // The loader only learns which locations occur; the worker reads the whole
@@ -108,6 +119,7 @@ bool LoadControlFiles(InstallerState& state, const std::string& workspaceBase) {
     SetTitleText(state, title);
     ExpandAndReadText(state, workspace.File("license.txt"), &state.licenseText);
     ReadDefaultFolder(state, workspace.File("def_install.txt"));
+    ReadPreviousFolder(state, workspace.File("side_by_side.txt"));
     ReadShortcutLocations(state, workspace.File("shortcuts.txt"));
     ReadInstallerSettings(state, workspace.File("installer_settings.txt"));
     if (!QueryFileStatus(workspace.File("fullscreen.txt"), &size)) {

@@ -61,6 +61,7 @@ public:
         return SaveShellLink(target, workingFolder, linkPath);
     }
     void NotifyFolderCreated(const std::string& folder) override { NotifyShellOfFolder(folder); }
+    void Tell(const std::string&) override {}  // the log has it
 
 private:
     std::string folder_;
@@ -101,7 +102,7 @@ int Install() {
     SilentInstallView view(folder);
     const InstallOutcome outcome = RunInstallation(theInstaller, view);
     CoUninitialize();
-    if (outcome == InstallOutcome::Stopped) return kExitStoppedOnError;
+    if (outcome != InstallOutcome::Finished) return InstallExitCode(outcome);
     return FinishedExitCode(theInstaller);
 }
 

@@ -74,6 +74,7 @@ struct InstallerState {
     std::string defaultFolder;
     std::string preferredFolder;
     std::string presetFolder;  // /D= on the command line: before both of these
+    std::string previousFolder;  // where an earlier version is installed: before def_install.txt's
     bool shortcutsDefined = false;
     std::vector<ShortcutRecord> shortcutTable;  // at most kMaxShortcutRecords
     int32_t shortcutCount = 0;
@@ -109,6 +110,8 @@ struct InstallerState {
     // What the installation could not place or create, as the finished page
     // names it: written by the worker before it reports that it finished.
     std::vector<std::string> missingItems;
+    // After a run that did not complete: whether its journal was undone whole.
+    bool everythingPutBack = true;
 
     // End-of-install question, read when the finished page is set up.
     std::string eoiTarget;

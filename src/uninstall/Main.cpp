@@ -20,6 +20,7 @@
 #include "common/PrivateFolder.h"
 #include "common/ExitCodes.h"
 #include "common/Log.h"
+#include "common/Rollback.h"
 #include "uninstall/Removal.h"
 #include "uninstall/RemovalDialog.h"
 
@@ -160,13 +161,36 @@ void ScheduleOwnRemoval() {
     LogEvent(scheduled ? "this copy goes at the next start" : "this copy stays in the temporary folder");
 }
 
+// An installation killed in folder left its journal there: what it changed
+// is put back before the list is read. False when that could not be done.
+bool RecoverEarlierInstallation(const std::string& folder, bool silent) {
+    std::vector<std::string> log;
+    const EarlierRun earlier = RecoverEarlierRun(folder, &log);
+    for (const std::string& line : log) LogEvent(line);
+    const std::string text = EarlierRunText(earlier, folder);
+    if (text.empty()) return true;
+    LogEvent(earlier == EarlierRun::PutBack ? text : "error: " + text);
+    if (!silent) ShowBox(text, kPlainCaption, MB_OK | MB_ICONINFORMATION);
+    return earlier == EarlierRun::PutBack;
+}
+
 // The removal proper, in the copy (or, without one, in the original).
 int Uninstall(const Invocation& invocation, bool silent) {
     Removal removal;
     removal.uninstallerPath = invocation.isCopy ? invocation.originalPath : platform::GetModuleFilePath();
     const std::string listPath = FolderOf(removal.uninstallerPath) + "uninstall.ini";
     UninstallList& list = removal.list;
-    bool readable = ReadUninstallList(listPath, &list);
+    bool recovered = RecoverEarlierInstallation(FolderOf(removal.uninstallerPath), silent);
+    bool readable = recovered && ReadUninstallList(listPath, &list);
+    // The journal lies beside the install folder's list, which may be above ours.
+    if (readable && list.complete && !SamePath(list.installPath, FolderOf(removal.uninstallerPath))) {
+        recovered = RecoverEarlierInstallation(list.installPath, silent);
+        readable = recovered && ReadUninstallList(listPath, &list);
+    }
+    if (!recovered) {
+        Report(invocation, kExitCouldNotStart);
+        return kExitCouldNotStart;
+    }
     if (readable && !list.complete) readable = FindInstallLocation(list.product, removal.uninstallerPath, &list.installPath);
     if (!readable) {
         LogEvent("error: the uninstall list " + listPath + " is missing or damaged");

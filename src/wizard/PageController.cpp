@@ -58,6 +58,7 @@ const char* PageName(int32_t page) { return (page >= 0 && page <= kPageFinished)
 
 std::string StartingFolder(const InstallerState& state) {
     if (!state.presetFolder.empty()) return state.presetFolder;
+    if (!state.previousFolder.empty()) return state.previousFolder;
     return state.preferredFolder.empty() ? state.defaultFolder : state.preferredFolder;
 }
 

@@ -75,7 +75,8 @@ bool CheckInstallFolder(InstallerState& state, WizardView& view);
 // nothing behind.
 bool CanCreateFileIn(const std::string& folder);
 
-// The folder the folder field starts with: /D=, else def_install.txt's.
+// The folder the folder field starts with: /D=, else an earlier version's,
+// else def_install.txt's.
 std::string StartingFolder(const InstallerState& state);
 
 // The finished page's text: the plain one, or the items that were not

@@ -5,6 +5,9 @@
 #include "install/Installation.h"
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"
+#include "common/ExitCodes.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -61,7 +64,19 @@ public:
         return true;
     }
     void NotifyFolderCreated(const std::string& created) override { notified.push_back(created); }
+    std::vector<std::string> told;
+    void Tell(const std::string& text) override { told.push_back(text); }
 };
+
+// A folder's names, sorted; empty when it does not exist.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<platform::FolderEntry> entries;
+    std::vector<std::string> names;
+    if (!platform::ListFolder(folder.c_str(), &entries)) return names;
+    for (const auto& entry : entries) names.push_back(entry.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -159,7 +174,7 @@ TEST_F(InstallationTest, OverwriteQuestionsFollowTheAnswers) {
     EXPECT_EQ(target + "\\c.txt", list[3]);
 }
 
-TEST_F(InstallationTest, CancelInTheOverwriteQuestionStopsWithWhatWasPlaced) {
+TEST_F(InstallationTest, CancelInTheOverwriteQuestionPutsTheFolderBackAsItWas) {
     Load({FileItem("a.txt", "a"), FileItem("b.txt", "b"), FileItem("c.txt", "c")},
          {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\nc.txt|%install path%\r\n////\r\n"},
           {"uninstall.txt", "%install path%\\a.txt"}});
@@ -167,11 +182,10 @@ TEST_F(InstallationTest, CancelInTheOverwriteQuestionStopsWithWhatWasPlaced) {
     ASSERT_TRUE(WriteBytes(target + "/b.txt", ToBytes("old b")));
     view.answers = {OverwriteAnswer::Cancel};
     EXPECT_EQ(InstallOutcome::Aborted, RunInstallation(state, view));
-    EXPECT_EQ("a", Installed("a.txt"));
+    EXPECT_EQ(kExitCancelled, InstallExitCode(InstallOutcome::Aborted));
+    EXPECT_EQ((std::vector<std::string>{"b.txt"}), Entries(target));  // a.txt, the list and the journal went
     EXPECT_EQ("old b", Installed("b.txt"));
-    EXPECT_FALSE(platform::PathExists((target + "/c.txt").c_str()));
-    // Nothing after the cancel: no closing lines, no registration.
-    EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), UninstallList());
+    EXPECT_EQ((std::vector<std::string>{"The installation was cancelled. Nothing was changed."}), view.told);
 }
 
 TEST_F(InstallationTest, AConfirmedCancelStopsBeforeTheNextFile) {
@@ -179,8 +193,9 @@ TEST_F(InstallationTest, AConfirmedCancelStopsBeforeTheNextFile) {
          {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\n////\r\n"}});
     view.onStatus = [this] { state.cancelRequested = true; };
     EXPECT_EQ(InstallOutcome::Aborted, RunInstallation(state, view));
-    EXPECT_EQ("a", Installed("a.txt"));
-    EXPECT_FALSE(platform::PathExists((target + "/b.txt").c_str()));
+    EXPECT_EQ(1u, view.statuses.size());  // a.txt was placed, b.txt never started
+    // The install folder was made by the run, and goes with it.
+    EXPECT_FALSE(platform::PathExists(target.c_str()));
 }
 
 TEST_F(InstallationTest, NamesMustMatchExactlyAndControlItemsAreNeverPlaced) {
@@ -265,7 +280,7 @@ TEST_F(InstallationTest, AFileThatCannotBeReplacedIsAskedAboutAndRetried) {
     EXPECT_EQ(target + "\\b.txt", list.at(2));
 }
 
-TEST_F(InstallationTest, AbortStopsWithWhatWasPlaced) {
+TEST_F(InstallationTest, AbortPutsTheFolderBackAsItWas) {
     Load({FileItem("a.txt", "a"), FileItem("b.txt", "b"), FileItem("c.txt", "c")},
          {{"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\nc.txt|%install path%\r\n////\r\n"},
           {"uninstall.txt", "%install path%\\a.txt"}});
@@ -280,10 +295,8 @@ TEST_F(InstallationTest, AbortStopsWithWhatWasPlaced) {
     EXPECT_EQ(InstallOutcome::Stopped, RunInstallation(state, view));
     EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), listWhileAsking);
     EXPECT_EQ(1u, view.failures.size());
-    EXPECT_EQ("a", Installed("a.txt"));
-    EXPECT_FALSE(platform::PathExists((target + "/c.txt").c_str()));
-    EXPECT_FALSE(platform::PathExists((target + "/b.txt.kxpart").c_str()));
-    EXPECT_EQ((std::vector<std::string>{"", target + "\\a.txt"}), UninstallList());  // no closing lines
+    EXPECT_EQ((std::vector<std::string>{"b.txt"}), Entries(target));  // the folder that was in the way
+    EXPECT_EQ((std::vector<std::string>{"The installation was stopped. Nothing was changed."}), view.told);
 }
 
 // Each folder is tested once per run; one that goes away meanwhile fails
@@ -413,9 +426,18 @@ TEST_F(InstallationTest, WithoutRightsForAllUsersTheEntryIsWrittenForTheCurrentU
         RefusingRegistry registry;
         registry.refuseCurrentUser = true;
         view.answers = {OverwriteAnswer::Yes};
-        EXPECT_EQ(InstallOutcome::Finished, RunInstallation(other, view));
-        EXPECT_EQ((std::vector<std::string>{"the entry in the list of installed programs"}), other.missingItems);
+        const std::vector<std::string> firstList = UninstallList();
+        // Refused for everyone: the run is undone, the first run's files stay.
+        EXPECT_EQ(InstallOutcome::Stopped, RunInstallation(other, view));
         EXPECT_EQ(platform::RegistryRoot::CurrentUser, registry.refused.back());
+        EXPECT_EQ((std::vector<std::string>{"u.exe", "uninstall.ini"}), Entries(target));
+        EXPECT_EQ(firstList, UninstallList());
+        std::vector<platform::RegistryValue> values;
+        bool exists = true;
+        ASSERT_TRUE(platform::ReadRegistryValues(platform::RegistryRoot::CurrentUser, key, &values, &exists));
+        EXPECT_FALSE(exists);
+        ASSERT_TRUE(platform::ReadRegistryValues(platform::RegistryRoot::LocalMachine, key, &values, &exists));
+        EXPECT_FALSE(exists);
     }
 }
 
