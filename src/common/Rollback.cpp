@@ -75,8 +75,12 @@ bool UndoRegistryKey(const JournalRecord& record, std::vector<std::string>* log)
     if (record.keyExisted) {
         undone = platform::RestoreRegistryKey(record.root, record.path, record.values);
     } else if (!read || exists) {
-        undone = platform::RestoreRegistryKey(record.root, record.path, {}) &&
-                 platform::DeleteRegistryKey(record.root, record.path);
+        // The values first: a key that someone gave sub-keys meanwhile keeps them.
+        (void)platform::RestoreRegistryKey(record.root, record.path, {});
+        (void)platform::DeleteRegistryKey(record.root, record.path);
+        std::vector<platform::RegistryValue> left;
+        bool stays = true;
+        undone = platform::ReadRegistryValues(record.root, record.path, &left, &stays) && left.empty();
     } else {
         return true;  // absent before, absent now
     }

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "text/TextEncoding.h"
 #include "startup/ControlFiles.h"
+#include "wizard/PageController.h"
 #include "state/Workspace.h"
 
 namespace {
@@ -127,6 +128,39 @@ TEST(ColourFromNumbers, KeepsTheLowEightBitsOfEachChannel) {
     EXPECT_EQ(0x00FF8001u, ColourFromNumbers(1, 128, 255));
     EXPECT_EQ(0x0000002Cu, ColourFromNumbers(300, 256, 0));
     EXPECT_EQ(0x000000FFu, ColourFromNumbers(-1, 0, 0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ControlFilesTest, AnEarlierVersionsFolderIsProposedUnlessThePackageInstallsSideBySide) {
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
+    const std::string earlier = Path("Earlier");
+    ASSERT_TRUE(platform::CreateFolder(earlier.c_str()));
+    Control("macros.txt", "%name%\r\nSample App\r\n\r\n\r\n////\r\n////\r\n////\r\n////\r\n");
+    Control("def_install.txt", "C:\\Program Files\\Sample App 2\r\n");
+    ASSERT_TRUE(platform::WriteRegistryString(platform::RegistryRoot::LocalMachine, key, "InstallLocation",
+                                              earlier + "\\"));
+    Load();
+    EXPECT_EQ(earlier, state.previousFolder);
+    EXPECT_EQ(earlier, StartingFolder(state));
+    state.presetFolder = "D:\\Chosen";  // /D= still wins
+    EXPECT_EQ("D:\\Chosen", StartingFolder(state));
+
+    InstallerState sideBySide;
+    Control("side_by_side.txt", "");
+    LoadControlFiles(sideBySide, WorkspaceBase());
+    EXPECT_EQ("", sideBySide.previousFolder);
+    EXPECT_EQ("C:\\Program Files\\Sample App 2", StartingFolder(sideBySide));
+
+    // A folder that is gone is not proposed.
+    InstallerState gone;
+    (void)platform::RemoveFile(ControlFilePath("side_by_side.txt").c_str());
+    ASSERT_TRUE(platform::RemoveFolder(earlier.c_str()));
+    LoadControlFiles(gone, WorkspaceBase());
+    EXPECT_EQ("", gone.previousFolder);
+    EXPECT_TRUE(platform::DeleteRegistryKey(platform::RegistryRoot::LocalMachine, key));
 }
 
 }  // namespace

@@ -6,6 +6,13 @@
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"
 #include "common/ExitCodes.h"
+#include "common/Rollback.h"
+
+#include <map>
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -488,5 +495,149 @@ TEST(InstallingStatus, LongDestinationsKeepTheirFileNameWithin259Characters) {
     EXPECT_EQ("Installing\nC:\\", status.substr(0, 14));
     EXPECT_NE(std::string::npos, status.find("\\file-name.txt..."));
 }
+
+// --- upgrades ---
+
+// Every file below folder, by its path inside it, with its bytes and attributes.
+std::map<std::string, std::string> Tree(const std::string& folder, const std::string& inside = "") {
+    std::map<std::string, std::string> tree;
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::ListFolder((folder + inside).c_str(), &entries)) return tree;
+    for (const auto& entry : entries) {
+        const std::string name = inside + "/" + entry.name;
+        const uint32_t attributes = platform::ReadAttributes((folder + name).c_str());
+        if (entry.attributes & platform::kAttributeDirectory) {
+            tree[name + "/"] = "";
+            for (const auto& below : Tree(folder, name)) tree.insert(below);
+        } else {
+            tree[name] = ReadText(folder + name) + " attributes " + std::to_string(attributes);
+        }
+    }
+    return tree;
+}
+
+const char kUpgradeKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
+
+std::vector<platform::RegistryValue> EntryValues(platform::RegistryRoot root) {
+    std::vector<platform::RegistryValue> values;
+    bool exists = false;
+    EXPECT_TRUE(platform::ReadRegistryValues(root, kUpgradeKey, &values, &exists));
+    return values;
+}
+
+bool SameValues(const std::vector<platform::RegistryValue>& a, const std::vector<platform::RegistryValue>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].data != b[i].data) return false;
+    }
+    return true;
+}
+
+// Version 1 places a.txt, b.txt and the uninstaller; version 2 replaces
+// a.txt and the uninstaller, adds c.txt and no longer ships b.txt.
+class UpgradeTest : public InstallationTest {
+protected:
+    void SetUp() override {
+        InstallationTest::SetUp();
+        (void)platform::DeleteRegistryKey(platform::RegistryRoot::LocalMachine, kUpgradeKey);
+        (void)platform::DeleteRegistryKey(platform::RegistryRoot::CurrentUser, kUpgradeKey);
+    }
+    void TearDown() override {
+        (void)platform::DeleteRegistryKey(platform::RegistryRoot::LocalMachine, kUpgradeKey);
+        (void)platform::DeleteRegistryKey(platform::RegistryRoot::CurrentUser, kUpgradeKey);
+        InstallationTest::TearDown();
+    }
+    void InstallVersion1() {
+        Load({FileItem("a.txt", "a 1"), FileItem("b.txt", "b 1"), FileItem("u.exe", "u 1")},
+             {{"macros.txt", kMacros},
+              {"fileinfo.txt", "a.txt|%install path%\r\nb.txt|%install path%\r\nu.exe|%install path%\r\n////\r\n"},
+              {"uninstall.txt", "%install path%\\u.exe"},
+              {"uninstall_info.txt", "1.0\r\nMaker\r\n"}});
+        ASSERT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
+    }
+    void LoadVersion2(InstallerState& into) {
+        Load({FileItem("a.txt", "a 2"), FileItem("c.txt", "c 2"), FileItem("u.exe", "u 2")},
+             {{"macros.txt", kMacros},
+              {"fileinfo.txt", "a.txt|%install path%\r\nc.txt|%install path%\r\nu.exe|%install path%\r\n////\r\n"},
+              {"uninstall.txt", "%install path%\\u.exe"},
+              {"uninstall_info.txt", "2.0\r\nMaker\r\n"}});
+        into.payloadItemCount = state.payloadItemCount;
+        into.macroTable = state.macroTable;
+        view.answers = {OverwriteAnswer::Yes, OverwriteAnswer::Yes};
+        view.told.clear();
+    }
+};
+
+TEST_F(UpgradeTest, TheNewListKeepsWhatTheEarlierVersionPlacedAndStillExists) {
+    InstallVersion1();
+    InstallerState version2;
+    LoadVersion2(version2);
+    ASSERT_EQ(InstallOutcome::Finished, RunInstallation(version2, view));
+    EXPECT_EQ("a 2", Installed("a.txt"));
+    EXPECT_EQ((std::vector<std::string>{"Sample App", target + "\\a.txt", target + "\\c.txt", target + "\\u.exe",
+                                        target + "\\b.txt", target + "\\uninstall.ini", target + "\\", "||||"}),
+              UninstallList());
+    EXPECT_FALSE(platform::PathExists(JournalPathIn(target).c_str()));
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "b.txt", "c.txt", "u.exe", "uninstall.ini"}), Entries(target));
+
+    // A line whose file is gone is not carried again.
+    ASSERT_TRUE(platform::RemoveFile((target + "/b.txt").c_str()));
+    InstallerState again;
+    LoadVersion2(again);
+    view.answers = {OverwriteAnswer::Yes, OverwriteAnswer::Yes, OverwriteAnswer::Yes};
+    ASSERT_EQ(InstallOutcome::Finished, RunInstallation(again, view));
+    EXPECT_EQ((std::vector<std::string>{"Sample App", target + "\\a.txt", target + "\\c.txt", target + "\\u.exe",
+                                        target + "\\uninstall.ini", target + "\\", "||||"}),
+              UninstallList());
+}
+
+TEST_F(UpgradeTest, AnUpgradeThatCannotRegisterPutsBackEveryFileTheListAndTheEntry) {
+    InstallVersion1();
+    ASSERT_TRUE(platform::WriteAttributes((target + "/a.txt").c_str(), platform::kAttributeHidden));
+    const auto before = Tree(target);
+    const auto machineBefore = EntryValues(platform::RegistryRoot::LocalMachine);
+    ASSERT_FALSE(machineBefore.empty());
+    InstallerState version2;
+    LoadVersion2(version2);
+    {
+        RefusingRegistry registry;
+        registry.refuseCurrentUser = true;
+        EXPECT_EQ(InstallOutcome::Stopped, RunInstallation(version2, view));
+    }
+    EXPECT_EQ(before, Tree(target));
+    EXPECT_TRUE(SameValues(machineBefore, EntryValues(platform::RegistryRoot::LocalMachine)));
+    EXPECT_TRUE(EntryValues(platform::RegistryRoot::CurrentUser).empty());
+    EXPECT_EQ((std::vector<std::string>{"The installation was stopped. Nothing was changed."}), view.told);
+}
+
+#ifndef _WIN32
+// A child process stands for the installer and ends at once, as a killed
+// one does, at each moment of version 2's placement in turn.
+TEST_F(UpgradeTest, ARunKilledAnywhereInItsPlacementIsUndoneByTheNextStart) {
+    InstallVersion1();
+    const auto before = Tree(target);
+    for (int killAt = 1; killAt <= 3; ++killAt) {
+        const pid_t child = fork();
+        ASSERT_NE(-1, child);
+        if (child == 0) {
+            InstallerState version2;
+            LoadVersion2(version2);
+            int statuses = 0;
+            view.onStatus = [&] {
+                if (++statuses == killAt) _exit(0);
+            };
+            (void)RunInstallation(version2, view);
+            _exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << killAt;
+        EXPECT_TRUE(platform::PathExists(JournalPathIn(target).c_str())) << killAt;
+        std::vector<std::string> log;
+        EXPECT_EQ(EarlierRun::PutBack, RecoverEarlierRun(target, &log)) << killAt;
+        EXPECT_EQ(before, Tree(target)) << killAt;
+    }
+}
+#endif
 
 }  // namespace
