@@ -24,6 +24,8 @@ constexpr char kOldContent[] = "A file that was there before the installation.\r
 constexpr int kPlainProgressBar = 1021;   // chosen by the base package's installer_settings.txt
 constexpr int kSmoothProgressBar = 1022;  // chosen by "separate-progress"
 constexpr char kCancelQuestion[] = "Are you sure you wish to cancel the installation?";
+constexpr char kCancelledText[] = "The installation was cancelled. Nothing was changed.";
+constexpr DWORD kExitCancelled = 5;
 // eoi_message.txt of "end-of-install", whose eoi_file.txt names opened.cmd:
 // a script that leaves opened.flag beside itself when it runs.
 constexpr char kClosingMessage[] = "E2E Product is installed.\nRun its first-start script now?";
@@ -282,18 +284,22 @@ TEST_F(InstallRunTest, NoKeepsTheExistingFileUnlistedAndTheInstallationGoesOn) {
     ExpectUninstallEntry(kProduct, Installed("readme.txt"));
 }
 
-TEST_F(InstallRunTest, CancelInTheQuestionEndsTheInstallerAndKeepsWhatWasPlaced) {
+// The folder did not exist: the run made it, and takes it away again.
+TEST_F(InstallRunTest, CancelInTheQuestionPutsEverythingBack) {
     HWND wizard = StartInstall("placement", kNoBoxes);
     ASSERT_NE(wizard, nullptr);
     HWND question = WaitForOverwriteQuestion(wizard, "docs\\guide.txt");
     ASSERT_NE(question, nullptr);
     Click(question, IDCANCEL);
 
-    EXPECT_TRUE(EndsCleanly());
-    ExpectPlacedFromSource("placement", kPlacedItems);
-    // The list stops where the installation stopped: no end marker.
-    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("readme.txt"), Installed("docs\\guide.txt"),
-                                  Installed("data\\bytes.bin")}));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+    HWND told = WaitForMessageBox();
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(WindowText(told), pkg::kTitle);
+    EXPECT_EQ(MessageText(told), kCancelledText);
+    Click(told, IDOK);
+    EXPECT_TRUE(EndsCleanly(kExitCancelled));
+    EXPECT_FALSE(PathExists(InstallFolder()));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(kProduct)));
 }
 
@@ -329,7 +335,7 @@ TEST_F(InstallRunTest, SeparateProgressWindowOwnsTheQuestionThenGivesWayToTheFin
 // "cancel" places readme.txt, then 200 MiB of noise, then data\filler.bin.
 // The cancel is clicked as soon as readme.txt is there, while the noise is
 // still being written or about to be.
-TEST_F(InstallRunTest, CancelConfirmedHalfWayKeepsTheFilesPlacedSoFar) {
+TEST_F(InstallRunTest, CancelConfirmedHalfWayPutsEverythingBack) {
     HWND wizard = StartInstall("cancel", kNoBoxes);
     ASSERT_NE(wizard, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return PathExists(Installed("readme.txt")); }, kWaitMs, 1));
@@ -340,19 +346,13 @@ TEST_F(InstallRunTest, CancelConfirmedHalfWayKeepsTheFilesPlacedSoFar) {
     ASSERT_TRUE(HasControl(question, IDYES));
     Click(question, IDYES);
 
-    EXPECT_TRUE(EndsCleanly());
-    ExpectPlacedFromSource("cancel", {"readme.txt"});
-    std::vector<std::string> list = {kProduct, Installed("readme.txt")};
-    // The noise is placed whole when the question opened during its
-    // extraction, and not at all when it opened before; never in part.
-    const std::vector<std::string> data = FolderEntries(Installed("data"));
-    if (!data.empty()) {
-        EXPECT_EQ(data, std::vector<std::string>{"noise.bin"});
-        ExpectPlacedFromSource("cancel", {"data\\noise.bin"});
-        list.push_back(Installed("data\\noise.bin"));
-    }
-    EXPECT_FALSE(PathExists(Installed("data\\filler.bin")));
-    EXPECT_EQ(ListText(), ListOf(list));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+    HWND told = WaitForMessageBox();
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(MessageText(told), kCancelledText);
+    Click(told, IDOK);
+    EXPECT_TRUE(EndsCleanly(kExitCancelled));
+    EXPECT_FALSE(PathExists(InstallFolder()));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(kProduct)));
 }
 
@@ -490,11 +490,16 @@ TEST_F(FailedFileTest, DamagedItemDataIsToldAndAbortStopsWithExitCodeTwo) {
     EXPECT_EQ(MessageText(failure), FailureText(Installed("data\\marked.bin"), kDamagedReason));
     Answer(failure, IDABORT);
 
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(failure); }));
+    HWND told = WaitForMessageBox();
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(MessageText(told), "The installation was stopped. Nothing was changed.");
+    Click(told, IDOK);
     EXPECT_TRUE(EndsCleanly(2));
     ExpectOldFileWhole("data\\marked.bin");
+    // What the run placed before is gone again.
+    EXPECT_EQ(FolderEntries(InstallFolder()), std::vector<std::string>{"data"});
     EXPECT_EQ(FolderEntries(Installed("data")), std::vector<std::string>{"marked.bin"});
-    ExpectPlacedFromSource("damaged-item", {"readme.txt"});
-    EXPECT_EQ(ListText(), ListOf({kProduct, Installed("readme.txt")}));  // stopped: no closing lines
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(kProduct)));
 }
 

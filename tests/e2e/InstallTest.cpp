@@ -102,7 +102,7 @@ TEST_F(InstallTest, SeparateProgressWindowGivesWayToFinishedPage) {
 // "big" places its 200 MiB noise.bin first, which takes long enough for the
 // cancel to be confirmed before the worker reaches readme.txt. Whether
 // noise.bin itself was placed depends on when the question opened.
-TEST_F(InstallTest, CancelConfirmedWhilePlacingFilesEndsTheInstaller) {
+TEST_F(InstallTest, CancelConfirmedWhilePlacingFilesPutsEverythingBack) {
     HWND wizard = OpenSummary("big", false);
     ASSERT_NE(wizard, nullptr);
     Click(wizard, ctl::kNext);  // "Install"
@@ -119,8 +119,16 @@ TEST_F(InstallTest, CancelConfirmedWhilePlacingFilesEndsTheInstaller) {
     EXPECT_EQ(MessageText(question), kCancelQuestion);
     ASSERT_TRUE(HasControl(question, IDYES));
     Click(question, IDYES);
-    EXPECT_TRUE(EndsCleanly());
+    // The cancel question, once answered, is gone before the box comes.
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+    HWND told = WaitForMessageBox();
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(WindowText(told), pkg::kTitle);
+    EXPECT_EQ(MessageText(told), "The installation was cancelled. Nothing was changed.");
+    Click(told, IDOK);
+    EXPECT_TRUE(EndsCleanly(5));
     EXPECT_FALSE(PathExists(TargetFolder() + "\\readme.txt"));
+    EXPECT_FALSE(PathExists(TargetFolder() + "\\data\\noise.bin"));
 }
 
 }  // namespace

@@ -87,10 +87,36 @@ marker=KX-DAMAGE-MARKER
 # its bytes into the package, so cutting it in half leaves a stub that runs.
 package intact && head -c 2097152 /dev/urandom >"$scratch/src/intact/data/noise.bin"
 
+# Two versions of the example. Version 1 adds dropped.txt and 2000 small
+# files; version 2 replaces readme.txt and the small files, adds 200 MiB of
+# noise (which keeps the worker busy long enough for a cancel) and
+# added.txt, drops dropped.txt and moves the default folder.
+upgrade_files() {
+    mkdir -p "$scratch/src/$1/many"
+    for i in $(seq -w 0 1999); do echo "$1 file $i" >"$scratch/src/$1/many/f$i.txt"; done
+    (cd "$scratch/src/$1" && ls many | sed 's/^/many\\/; s/$/|%install path%\\/') >"$scratch/many-lines.txt"
+}
+cp -R "$root/examples/sample-app" "$scratch/src/upgrade-v1"
+echo "only in version 1" >"$scratch/src/upgrade-v1/dropped.txt"
+upgrade_files upgrade-v1
+{ printf 'readme.txt|%%install path%%\\\r\ndocs\\manual.txt|%%install path%%\\\r\ndata\\settings.ini|%%install path%%\\\r\ndropped.txt|%%install path%%\\\r\n'
+  sed 's/$/\r/' "$scratch/many-lines.txt"; printf '////\r\n'; } >"$scratch/src/upgrade-v1/%KXInstall%/fileinfo.txt"
+cp -R "$root/examples/sample-app" "$scratch/src/upgrade-v2"
+echo "version 2 readme" >"$scratch/src/upgrade-v2/readme.txt"
+echo "new in version 2" >"$scratch/src/upgrade-v2/added.txt"
+ln "$scratch/src/big/data/noise.bin" "$scratch/src/upgrade-v2/data/noise.bin"
+upgrade_files upgrade-v2
+{ printf 'readme.txt|%%install path%%\\\r\ndata\\noise.bin|%%install path%%\\\r\nadded.txt|%%install path%%\\\r\ndocs\\manual.txt|%%install path%%\\\r\ndata\\settings.ini|%%install path%%\\\r\n'
+  sed 's/$/\r/' "$scratch/many-lines.txt"; printf '////\r\n'; } >"$scratch/src/upgrade-v2/%KXInstall%/fileinfo.txt"
+sed -i 's/^1\.0/2.0/' "$scratch/src/upgrade-v2/%KXInstall%/macros.txt"
+printf '%%program files%%\\%%ProductName%% 2\r\n' >"$scratch/src/upgrade-v2/%KXInstall%/def_install.txt"
+
 # The example carries the uninstaller built beside the stub.
 for dir in "$scratch"/src/*; do
     with=""
-    [ "$(basename "$dir")" != sample-app ] || with="--uninstaller=$(dirname "$stub")/kxuninst.exe"
+    case "$(basename "$dir")" in
+        sample-app|upgrade-v*) with="--uninstaller=$(dirname "$stub")/kxuninst.exe" ;;
+    esac
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" $with >/dev/null
 done
 
