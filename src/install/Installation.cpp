@@ -259,7 +259,7 @@ void CreateShortcuts(Run& run) {
         if (record.location < 0 || record.location > 2 || !run.view.IsLocationTicked(record.location)) continue;
         std::string createdFolder;
         run.view.SetStatus("Creating shortcuts...\n");
-        const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view) + "\\" + record.name + ".lnk";
+        const std::string linkPath = ResolveShortcutFolder(record, &createdFolder, run.view, run.state.scope) + "\\" + record.name + ".lnk";
         AddToList(run, createdFolder);
         if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) {
             LogEvent("shortcut " + linkPath + " to " + record.target);
@@ -304,11 +304,14 @@ bool WriteUninstallValues(platform::RegistryRoot root, const std::string& key, c
 }
 
 // For every user where we may, else for the one running us: the list of
-// installed programs shows both. False when neither could be written.
-bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller, const EntryDetails& details) {
+// installed programs shows both. False when neither could be written. A
+// package with a scope writes where its scope says, and only there.
+bool WriteUninstallEntry(const std::string& product, const std::string& uninstaller, const EntryDetails& details,
+                         Scope scope) {
     // An empty name would put the values on the Uninstall key itself.
     if (product.empty()) return true;
     const std::string key = kUninstallKey + product;
+    if (scope != Scope::Legacy) return WriteUninstallValues(FoldersFor(scope).root, key, product, uninstaller, details);
     return WriteUninstallValues(platform::RegistryRoot::LocalMachine, key, product, uninstaller, details) ||
            WriteUninstallValues(platform::RegistryRoot::CurrentUser, key, product, uninstaller, details);
 }
@@ -349,7 +352,7 @@ void RegisterUninstaller(Run& run) {
     AddToList(run, copyPath);
     AddToList(run, run.installPath);
     AddToList(run, "||||");
-    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller, DescribeEntry(run))) {
+    if (!WriteUninstallEntry(ProductName(run.state.macroTable), uninstaller, DescribeEntry(run), run.state.scope)) {
         run.state.missingItems.push_back("the entry in the list of installed programs");
     }
     LogEvent("uninstall list " + run.listPath);
@@ -360,6 +363,7 @@ void StartUninstallList(Run& run) {
     (void)platform::RemoveFile(run.listPath.c_str());
     run.listInUtf8 = false;
     AddToList(run, ProductName(run.state.macroTable));
+    if (run.state.scope != Scope::Legacy) AddToList(run, "scope=" + ScopeName(run.state.scope));
 }
 
 }  // namespace
@@ -424,11 +428,13 @@ std::string InstallingStatus(const std::string& destination) {
     return head + FirstCharacters(destination, front) + ellipsis + LastCharacters(destination, keep - front) + tail;
 }
 
-std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view) {
+std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view,
+                                  Scope scope) {
+    const ScopeFolders folders = FoldersFor(scope);
     switch (record.location) {
-    case 0: return platform::GetSpecialFolderPath(platform::kFolderDesktopDirectory);
+    case 0: return platform::GetSpecialFolderPath(folders.desktop);
     case 1: {
-        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderPrograms) + "\\" + record.group;
+        const std::string folder = platform::GetSpecialFolderPath(folders.programs) + "\\" + record.group;
         CreateFolderChain(folder);
         *createdFolder += folder;
         view.NotifyFolderCreated(folder);

@@ -63,5 +63,7 @@ std::string PlacementFailureText(const std::string& destination, const std::stri
 std::string InstallingStatus(const std::string& destination);
 
 // The folder a shortcut of this location goes into. For the start menu the
-// group folder is created and added to createdFolder.
-std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view);
+// group folder is created and added to createdFolder. The scope chooses the
+// user's folders or the common ones.
+std::string ResolveShortcutFolder(const ShortcutRecord& record, std::string* createdFolder, InstallView& view,
+                                  Scope scope = Scope::Legacy);

@@ -78,6 +78,11 @@ package unicode unicode
 package ansi ansi
 package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
 cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
+# The example with each scope.
+for scope in user machine either; do
+    cp -R "$root/examples/sample-app" "$scratch/src/sample-app-$scope"
+    echo "$scope" >"$scratch/src/sample-app-$scope/%KXInstall%/scope.txt"
+done
 # data\marked.bin: noise with a marker in its middle, which stays readable
 # in the package (noise is stored as it is), so one byte of it can be damaged.
 package damaged-item damaged-item
@@ -90,7 +95,9 @@ package intact && head -c 2097152 /dev/urandom >"$scratch/src/intact/data/noise.
 # The example carries the uninstaller built beside the stub.
 for dir in "$scratch"/src/*; do
     with=""
-    [ "$(basename "$dir")" != sample-app ] || with="--uninstaller=$(dirname "$stub")/kxuninst.exe"
+    case $(basename "$dir") in
+    sample-app | sample-app-user | sample-app-machine | sample-app-either) with="--uninstaller=$(dirname "$stub")/kxuninst.exe" ;;
+    esac
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" $with >/dev/null
 done
 
