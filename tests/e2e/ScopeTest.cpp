@@ -205,6 +205,33 @@ TEST_F(ScopeTest, EitherFollowsTheSwitchesUnderSilent) {
     EXPECT_EQ(Count(Log(), kRelaunch), 1u) << Log();
 }
 
+// Without scope.txt: an administrator not yet elevated is asked, through a
+// second process, as the manifest asked before; a user without rights is
+// not. Files, list, shortcuts and entry are the same either way, the list
+// without a scope line.
+TEST_F(ScopeTest, WithoutAScopeTheInstallationIsAsBefore) {
+    const std::string first = scratch_ + "\\First";
+    Rights("standard");
+    ASSERT_EQ(RunToEnd("sample-app", "/S /LOG=" + log_ + " /D=" + first), 0) << Log();
+    EXPECT_EQ(Count(Log(), kRelaunch), 1u) << Log();
+    EXPECT_NE(Log().find(" scope: none\r\n"), std::string::npos) << Log();
+    std::string expected = Traces(first);
+    EXPECT_EQ(expected.find(std::string(kProduct) + "\r\n" + first + "\\"), 0u) << expected;
+    EXPECT_EQ(Existing(ExampleShortcuts()), ExampleShortcuts());
+    EXPECT_TRUE(Existing(CommonShortcuts()).empty());
+    RemoveExampleTraces();
+
+    const std::string second = scratch_ + "\\Second";
+    Rights("limited");
+    (void)DeleteFileA(log_.c_str());
+    ASSERT_EQ(RunToEnd("sample-app", "/S /LOG=" + log_ + " /D=" + second), 0) << Log();
+    EXPECT_EQ(Count(Log(), kRelaunch), 0u) << Log();
+    for (size_t at = expected.find(first); at != std::string::npos; at = expected.find(first, at)) {
+        expected.replace(at, first.size(), second);
+    }
+    EXPECT_EQ(Traces(second), expected);
+}
+
 class EitherPageTest : public ScopeTest {
 protected:
     static constexpr int kAllUsers = 1040;
@@ -218,6 +245,13 @@ protected:
             return nullptr;
         }
         return wizard;
+    }
+    // As a click on a radio button does: it is checked, the other is not,
+    // and the wizard is told.
+    static void Choose(HWND wizard, int choice) {
+        SetChecked(wizard, kAllUsers, choice == kAllUsers);
+        SetChecked(wizard, kJustForMe, choice == kJustForMe);
+        Click(wizard, choice);
     }
     testing::AssertionResult ClickTo(HWND wizard, int button, const std::string& name, const std::string& title) {
         Click(wizard, button);
@@ -237,14 +271,14 @@ TEST_F(EitherPageTest, BothChoicesShowAndTheProposedFolderFollows) {
     EXPECT_TRUE(IsChecked(wizard, kJustForMe));
     EXPECT_FALSE(IsChecked(wizard, kAllUsers));
     EXPECT_EQ(ControlText(wizard, ctl::kFolder), userFolder_);
-    Click(wizard, kAllUsers);
+    Choose(wizard, kAllUsers);
     EXPECT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kFolder) == machineFolder_; }))
         << ControlText(wizard, ctl::kFolder);
-    Click(wizard, kJustForMe);
+    Choose(wizard, kJustForMe);
     EXPECT_TRUE(WaitUntil([&] { return ControlText(wizard, ctl::kFolder) == userFolder_; }));
     const std::string typed = scratch_ + "\\Typed";
     ASSERT_TRUE(SetControlText(wizard, ctl::kFolder, typed));
-    Click(wizard, kAllUsers);
+    Choose(wizard, kAllUsers);
     Sleep(200);
     EXPECT_EQ(ControlText(wizard, ctl::kFolder), typed);
     ASSERT_TRUE(ClickTo(wizard, ctl::kPrevious, page::kLicense, kTitle));
