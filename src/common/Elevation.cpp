@@ -17,7 +17,7 @@ platform::ElevatedRun RelaunchElevated(const std::string& marker, const std::str
     }
     if (run == platform::ElevatedRun::Finished) {
         *exitCode = static_cast<int>(code);
-        outcome = "the run with administrator rights ended with exit code " + std::to_string(code);
+        outcome = "the run with administrator rights ended with exit code " + std::to_string(*exitCode);
     }
     if (!logPath.empty()) (void)OpenLog(logPath, true);
     LogEvent(outcome);

@@ -305,7 +305,15 @@ ElevatedRun RunElevatedAndWait(const std::string& program, const std::string& pa
     run.lpFile = file.c_str();
     run.lpParameters = arguments.c_str();
     run.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&run)) return GetLastError() == ERROR_CANCELLED ? ElevatedRun::Refused : ElevatedRun::Failed;
+    // The shell may hand the start to a COM object: the call wants COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const BOOL started = ShellExecuteExW(&run);
+    const DWORD error = GetLastError();
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (!started) {
+        SetLastError(error);
+        return error == ERROR_CANCELLED ? ElevatedRun::Refused : ElevatedRun::Failed;
+    }
     if (run.hProcess == nullptr) return ElevatedRun::Failed;
     WaitForSingleObject(run.hProcess, INFINITE);
     DWORD code = 0;
