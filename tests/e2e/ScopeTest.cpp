@@ -132,8 +132,15 @@ TEST_F(ScopeTest, MachineStartsAgainElevatedAndInstallsForEveryUser) {
     EXPECT_EQ(Existing(CommonShortcuts()), CommonShortcuts());
     EXPECT_EQ(Existing(ExampleShortcuts()), std::vector<std::string>{QuickLaunchFolder() + "\\Sample App Readme.lnk"});
 
-    // The uninstaller of a machine install starts again elevated too.
+    // The uninstaller of a machine install starts again elevated too; a
+    // refused prompt removes nothing.
     const std::string removal = scratch_ + "\\uninstall.log";
+    Rights("refused");
+    EXPECT_EQ(Uninstall(HKEY_LOCAL_MACHINE, removal), 1);
+    EXPECT_TRUE(PathExists(folder + "\\readme.txt"));
+    EXPECT_EQ(Existing(CommonShortcuts()), CommonShortcuts());
+    (void)DeleteFileA(removal.c_str());
+    Rights("standard");
     EXPECT_EQ(Uninstall(HKEY_LOCAL_MACHINE, removal), 0);
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(folder); })) << folder;
     EXPECT_TRUE(Existing(CommonShortcuts()).empty());

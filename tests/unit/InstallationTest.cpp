@@ -458,67 +458,35 @@ TEST_F(InstallationTest, AShortcutThatCannotBeSavedIsNamedAndNotListed) {
                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App");
 }
 
-// A package with a scope registers where its scope says, and only there:
-// a machine install the user cannot register for everyone is not passed
-// off as the user's own. Its shortcuts go to the scope's folders, Quick
-// Launch staying the user's, and the list records the scope.
-TEST_F(InstallationTest, TheScopeChoosesTheEntrysRootTheShortcutFoldersAndIsListed) {
-    const std::vector<std::pair<std::string, std::string>> control = {
-        {"macros.txt", kMacros},
-        {"shortcuts.txt", "%name%\r\nReadme\r\nC:\\app.txt\r\n1\r\n\r\nDesk\r\nC:\\app.txt\r\n0\r\n"
-                          "\r\nQuick\r\nC:\\app.txt\r\n2\r\n////\r\n////\r\n////\r\n////\r\n"},
-        {"uninstall.txt", "%install path%\\u.exe"}};
+// A package with a scope registers under its scope's root only: a machine
+// install that cannot write HKEY_LOCAL_MACHINE is not passed off as the
+// user's own. Its shortcuts go to the common folders, Quick Launch staying
+// the user's, and the list records the scope.
+TEST_F(InstallationTest, AMachineInstallRegistersForEveryUserOrNotAtAll) {
+    Load({}, {{"macros.txt", kMacros},
+              {"shortcuts.txt", "%name%\r\nReadme\r\nC:\\app.txt\r\n1\r\n\r\nDesk\r\nC:\\app.txt\r\n0\r\n"
+                                "\r\nQuick\r\nC:\\app.txt\r\n2\r\n////\r\n////\r\n////\r\n////\r\n"},
+              {"uninstall.txt", "%install path%\\u.exe"}});
     const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
-    const auto machine = platform::RegistryRoot::LocalMachine;
-    const auto user = platform::RegistryRoot::CurrentUser;
-    const std::string quickLaunch =
-        platform::GetSpecialFolderPath(platform::kFolderAppData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
-    struct Case {
-        Scope scope;
-        platform::RegistryRoot root, other;
-        int programs, desktop;
-    };
-    const Case cases[] = {
-        {Scope::User, user, machine, platform::kFolderPrograms, platform::kFolderDesktopDirectory},
-        {Scope::Machine, machine, user, platform::kFolderCommonPrograms, platform::kFolderCommonDesktopDirectory},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(ScopeName(c.scope));
-        platform::DeleteRegistryKey(machine, key);
-        platform::DeleteRegistryKey(user, key);
-        state.payloadItemCount = 0;
-        Load({}, control);
-        state.scope = c.scope;
-        view.links.clear();
-        view.answers = {OverwriteAnswer::Yes};
-        ASSERT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
-        std::string value;
-        EXPECT_TRUE(platform::ReadRegistryString(c.root, key, "UninstallString", &value));
-        EXPECT_FALSE(platform::ReadRegistryString(c.other, key, "UninstallString", &value));
-        const std::string group = platform::GetSpecialFolderPath(c.programs) + "\\Sample App";
-        ASSERT_EQ(3u, view.links.size());
-        EXPECT_EQ(group + "\\Readme.lnk", view.links[0].path);
-        EXPECT_EQ(platform::GetSpecialFolderPath(c.desktop) + "\\Desk.lnk", view.links[1].path);
-        EXPECT_EQ(quickLaunch + "\\Quick.lnk", view.links[2].path);
-        const std::vector<std::string> list = UninstallList();
-        ASSERT_GE(list.size(), 2u);
-        EXPECT_EQ("scope=" + ScopeName(c.scope), list[1]);
-        platform::RemoveFolder(group.c_str());
-    }
-    // Machine without the rights for HKLM: no entry, and it says so.
-    platform::DeleteRegistryKey(machine, key);
-    platform::DeleteRegistryKey(user, key);
-    state.payloadItemCount = 0;
-    state.missingItems.clear();
-    Load({}, control);
+    platform::DeleteRegistryKey(platform::RegistryRoot::CurrentUser, key);
     state.scope = Scope::Machine;
-    view.answers = {OverwriteAnswer::Yes};
     RefusingRegistry registry;
     ASSERT_EQ(InstallOutcome::Finished, RunInstallation(state, view));
     EXPECT_EQ((std::vector<std::string>{"the entry in the list of installed programs"}), state.missingItems);
+    EXPECT_EQ((std::vector<platform::RegistryRoot>{platform::RegistryRoot::LocalMachine}), registry.refused);
     std::string value;
-    EXPECT_FALSE(platform::ReadRegistryString(user, key, "UninstallString", &value));
-    platform::RemoveFolder((platform::GetSpecialFolderPath(platform::kFolderCommonPrograms) + "\\Sample App").c_str());
+    EXPECT_FALSE(platform::ReadRegistryString(platform::RegistryRoot::CurrentUser, key, "UninstallString", &value));
+    const std::string group = platform::GetSpecialFolderPath(platform::kFolderCommonPrograms) + "\\Sample App";
+    ASSERT_EQ(3u, view.links.size());
+    EXPECT_EQ(group + "\\Readme.lnk", view.links[0].path);
+    EXPECT_EQ(platform::GetSpecialFolderPath(platform::kFolderCommonDesktopDirectory) + "\\Desk.lnk", view.links[1].path);
+    EXPECT_EQ(platform::GetSpecialFolderPath(platform::kFolderAppData) +
+                  "\\Microsoft\\Internet Explorer\\Quick Launch\\Quick.lnk",
+              view.links[2].path);
+    const std::vector<std::string> list = UninstallList();
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ("scope=machine", list[1]);
+    platform::RemoveFolder(group.c_str());
 }
 
 TEST(InstallingStatus, LongDestinationsKeepTheirFileNameWithin259Characters) {

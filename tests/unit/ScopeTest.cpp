@@ -75,29 +75,6 @@ TEST(Scope, SettingSwitchAndRightsGiveTheScopeAndWhetherToStartAgainElevated) {
     }
 }
 
-TEST(Scope, EachScopeHasItsFoldersAndRoot) {
-    const ScopeFolders user = FoldersFor(Scope::User);
-    EXPECT_EQ(platform::kFolderUserProgramFiles, user.programFiles);
-    EXPECT_EQ(platform::kFolderPrograms, user.programs);
-    EXPECT_EQ(platform::kFolderDesktopDirectory, user.desktop);
-    EXPECT_EQ(platform::RegistryRoot::CurrentUser, user.root);
-    const ScopeFolders machine = FoldersFor(Scope::Machine);
-    EXPECT_EQ(platform::kFolderProgramFiles, machine.programFiles);
-    EXPECT_EQ(platform::kFolderCommonPrograms, machine.programs);
-    EXPECT_EQ(platform::kFolderCommonDesktopDirectory, machine.desktop);
-    EXPECT_EQ(platform::RegistryRoot::LocalMachine, machine.root);
-    // Without a scope: the folders of before, the installing user's own.
-    const ScopeFolders legacy = FoldersFor(Scope::Legacy);
-    EXPECT_EQ(platform::kFolderProgramFiles, legacy.programFiles);
-    EXPECT_EQ(platform::kFolderPrograms, legacy.programs);
-    EXPECT_EQ(platform::kFolderDesktopDirectory, legacy.desktop);
-
-    for (const Scope scope : {Scope::Legacy, Scope::User, Scope::Machine}) {
-        EXPECT_EQ(scope, ScopeFromName(ScopeName(scope)));
-    }
-    EXPECT_EQ(Scope::Legacy, ScopeFromName("everyone"));
-}
-
 TEST(Scope, TheSwitchesAndTheMarkerOfAnElevatedRun) {
     EXPECT_EQ(ScopeSwitch::AllUsers, ParseCommandLine("/S /allusers").scope);
     EXPECT_EQ(ScopeSwitch::CurrentUser, ParseCommandLine("/ALLUSERS /CurrentUser /S").scope);
