@@ -136,11 +136,13 @@ public:
     int RunForAllUsers(const std::string& folder) override {
         const std::string& log = theInstaller.logPath;
         const std::string arguments = (log.empty() ? "" : "/LOG=\"" + log + "\" ") + "/D=" + folder;
-        ShowWindow(dialog_, SW_HIDE);
+        // The elevated run shows its own wizard, and background, meanwhile.
+        HWND shown = theInstaller.backgroundWindow != nullptr ? static_cast<HWND>(theInstaller.backgroundWindow) : dialog_;
+        ShowWindow(shown, SW_HIDE);
         int exitCode = -1;
         const std::string marker = std::string(kElevatedSwitch) + "=ALLUSERS";
         if (RelaunchElevated(marker, arguments, log, &exitCode) == platform::ElevatedRun::Finished) return exitCode;
-        ShowWindow(dialog_, SW_SHOW);
+        ShowWindow(shown, SW_SHOW);
         return -1;
     }
 
