@@ -173,6 +173,7 @@ public:
     bool IsLocationTicked(int32_t) override { return false; }
     bool CreateShellLink(const std::string&, const std::string&, const std::string&) override { return true; }
     void NotifyFolderCreated(const std::string&) override {}
+    void Tell(const std::string&) override {}
 };
 
 int32_t RunSilent(const std::vector<Line>& lines) {

@@ -415,9 +415,21 @@ void EnsureFolderChain(const std::string& base, const std::string& folder) {
     EnsureFolder(base + folder, base.size());
 }
 
-// Streams the current item's data into the open target, checking its size
+// Where an item's data goes: an open file, or else a text in memory.
+struct ItemSink {
+    platform::FileHandle file = platform::kNoFile;
+    std::string* text = nullptr;
+};
+
+bool WriteToSink(const ItemSink& sink, const unsigned char* data, uint32_t size) {
+    if (sink.text == nullptr) return platform::WriteToFile(sink.file, data, size);
+    sink.text->append(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+// Streams the current item's data into the target, checking its size
 // and CRC-32 at the end.
-ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle target) {
+ArchiveResult CopyItemData(ArchiveReaderState* state, const ItemSink& target) {
     const CentralHeader& h = state->current;
     if (!state->inputBuffer) state->inputBuffer.reset(new unsigned char[kBufferSize]);
     if (!state->outputBuffer) state->outputBuffer.reset(new unsigned char[kBufferSize]);
@@ -472,7 +484,7 @@ ArchiveResult CopyItemData(ArchiveReaderState* state, platform::FileHandle targe
         if (produced == 0 && !streamEnded && stream.avail_in == 0 && remainingCompressed == 0) {
             return ArchiveResult::InflateFailed;  // the data ended before the item did
         }
-        if (produced > 0 && !platform::WriteToFile(target, output, produced)) return ArchiveResult::WriteFailed;
+        if (produced > 0 && !WriteToSink(target, output, produced)) return ArchiveResult::WriteFailed;
         crc = UpdateCrc32(crc, output, produced);
         remainingUncompressed -= produced;
     }
@@ -515,7 +527,9 @@ ArchiveResult ExtractFileItem(ArchiveReaderState* state, const ArchiveEntry& ent
     platform::UniqueFile file(newFile ? platform::CreateNewFile(fullPath.c_str(), entry.attributes)
                                       : platform::CreateFileForWriting(fullPath.c_str(), entry.attributes));
     if (!file.IsOpen()) return ArchiveResult::FileOpenFailed;
-    const ArchiveResult copied = CopyItemData(state, file.Get());
+    ItemSink sink;
+    sink.file = file.Get();
+    const ArchiveResult copied = CopyItemData(state, sink);
     if (copied == ArchiveResult::Ok) {
         platform::SetFileTimes(file.Get(), entry.creationTime, entry.accessTime, entry.writeTime);
         return ArchiveResult::Ok;
@@ -615,6 +629,23 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
 
 ArchiveResult ExtractArchiveItemToNewFile(ArchiveHandle handle, int32_t index, const char* targetPath) {
     return ExtractItem(handle, index, targetPath, true);
+}
+
+ArchiveResult ReadArchiveItem(ArchiveHandle handle, int32_t index, std::string* data, size_t capacity) {
+    if (!IsValidHandle(handle) || data == nullptr) return ArchiveResult::BadArgument;
+    if (handle->kind != kReaderKind) return ArchiveResult::WrongHandleKind;
+    if (index < 0 || index >= static_cast<int64_t>(handle->entryCount)) return ArchiveResult::BadArgument;
+    ArchiveEntry entry;
+    const ArchiveResult described = DescribeItem(handle, index, &entry);
+    if (described != ArchiveResult::Ok) return described;
+    if (handle->current.flags & kFlagEncrypted) return ArchiveResult::PasswordMismatch;
+    if (handle->current.uncompressedSize > capacity) return ArchiveResult::BadArgument;
+    data->clear();
+    ItemSink sink;
+    sink.text = data;
+    const ArchiveResult copied = CopyItemData(handle, sink);
+    if (copied != ArchiveResult::Ok) data->clear();
+    return copied;
 }
 
 ArchiveResult CloseArchive(ArchiveHandle handle) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum class ArchiveResult : uint32_t {
     Ok = 0,
@@ -70,6 +71,10 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
 // full path): no folder is tested or created, and nothing in the way is
 // ever written over. FileOpenFailed when something is there.
 ArchiveResult ExtractArchiveItemToNewFile(ArchiveHandle handle, int32_t index, const char* targetPath);
+
+// Reads item index into data, checked as extraction checks it; an item of
+// more than capacity bytes is not read (BadArgument). data is empty on failure.
+ArchiveResult ReadArchiveItem(ArchiveHandle handle, int32_t index, std::string* data, size_t capacity);
 
 // Releases the handle; it is invalid afterwards.
 ArchiveResult CloseArchive(ArchiveHandle handle);

@@ -63,6 +63,13 @@ CommandLine ParseCommandLine(const std::string& arguments) {
         }
         if (WholeSwitchAt(arguments, at, "/S")) {
             line.silent = true;
+        } else if (WholeSwitchAt(arguments, at, "/ALLUSERS")) {
+            line.scope = ScopeSwitch::AllUsers;
+        } else if (WholeSwitchAt(arguments, at, "/CURRENTUSER")) {
+            line.scope = ScopeSwitch::CurrentUser;
+        } else if (WholeSwitchAt(arguments, at, "/KXELEVATED") || WholeSwitchAt(arguments, at, "/KXELEVATED=ALLUSERS")) {
+            line.elevatedRun = true;
+            line.elevatedForAllUsers = SwitchAt(arguments, at, "/KXELEVATED=");
         } else if (WholeSwitchAt(arguments, at, "/?") || WholeSwitchAt(arguments, at, "/HELP")) {
             line.help = true;
         } else {
@@ -81,6 +88,8 @@ std::string SwitchesText() {
     return "/S\tInstall silently, with the package's defaults: no window, no question.\n"
            "/D=<folder>\tInstall into this folder. It comes last; spaces are allowed, quotes are not needed.\n"
            "/LOG=<file>\tWrite a log of the installation to this file.\n"
+           "/ALLUSERS\tInstall for all users of this computer, where the package allows it.\n"
+           "/CURRENTUSER\tInstall just for the current user, where the package allows it.\n"
            "/? or /HELP\tShow this text.\n"
            "\n"
            "Exit codes:\n"

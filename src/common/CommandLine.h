@@ -4,11 +4,18 @@
 
 #include <string>
 
+#include "common/Scope.h"
+
 struct CommandLine {
     bool silent = false;    // /S: no window of any kind, the package's defaults
     bool help = false;      // /? or /HELP
     std::string folder;     // /D=<folder>: the rest of the line, spaces included
     std::string logPath;    // /LOG=<file>, quoted when it holds spaces
+    ScopeSwitch scope = ScopeSwitch::None;  // /ALLUSERS or /CURRENTUSER, the last one given
+    // /KXELEVATED: started again elevated by a first run, which waits for
+    // this one; =ALLUSERS: after the folder page chose all users.
+    bool elevatedRun = false;
+    bool elevatedForAllUsers = false;
     std::string unknown;    // the first argument that is none of these
 };
 

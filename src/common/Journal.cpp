@@ -1,6 +1,5 @@
 #include "common/Journal.h"
 
-#include <cstdio>
 
 #include "archive/Crc32.h"
 
@@ -49,8 +48,9 @@ bool FromHex(const std::string& text, std::string* bytes) {
 }
 
 std::string CrcText(const std::string& text) {
-    char digits[9];
-    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(UpdateCrc32(0, text.data(), text.size())));
+    const uint32_t crc = UpdateCrc32(0, text.data(), text.size());
+    std::string digits;
+    for (int shift = 28; shift >= 0; shift -= 4) digits += "0123456789abcdef"[(crc >> shift) & 15];
     return digits;
 }
 

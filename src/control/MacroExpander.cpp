@@ -51,7 +51,10 @@ std::string MacroValue(const MacroRecord& record) {
     return value;
 }
 
-std::string BuiltInValue(const BuiltIn& builtIn, const std::string& installPath) {
+std::string BuiltInValue(const MacroTable& table, const BuiltIn& builtIn, const std::string& installPath) {
+    if (builtIn.folderId == platform::kFolderProgramFiles && table.programFilesFolder != 0) {
+        return platform::GetSpecialFolderPath(table.programFilesFolder);
+    }
     if (builtIn.folderId != 0) return platform::GetSpecialFolderPath(builtIn.folderId);
     if (!installPath.empty() && installPath.back() == '\\') return installPath.substr(0, installPath.size() - 1);
     return installPath;
@@ -124,7 +127,7 @@ std::string ExpandMacros(const MacroTable& table, const std::string& input, cons
         for (const BuiltIn& builtIn : kBuiltIns) {
             const size_t length = std::strlen(builtIn.text);
             if (input.compare(expansion.position, length, builtIn.text) != 0) continue;
-            replaced = expansion.Replace(length, BuiltInValue(builtIn, installPath));
+            replaced = expansion.Replace(length, BuiltInValue(table, builtIn, installPath));
             break;
         }
         // Every record is tried where the scan stands, each after the one before.

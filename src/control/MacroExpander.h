@@ -23,6 +23,9 @@ struct MacroRecord {
 // Filled once by the loader, read-only afterwards.
 struct MacroTable {
     std::vector<MacroRecord> records;  // at most kMaxMacroRecords
+    // The shell folder "%program files%" stands for; 0 for the system's
+    // Program Files. A per-user install sets it to the user's own.
+    int programFilesFolder = 0;
 };
 
 // Reads macros.txt: groups of four lines, ending at the first group whose

@@ -311,11 +311,15 @@ InstallOutcome PlaceFiles(Run& run, const std::string& fileInfoPath) {
     return InstallOutcome::Finished;
 }
 
+// The folder a shortcut of this location goes into. For the start menu the
+// group folder is created and added to createdFolder. The scope chooses the
+// user's folders or the common ones.
 std::string ResolveShortcutFolder(Run& run, const ShortcutRecord& record, std::string* createdFolder) {
+    const ScopeFolders folders = FoldersFor(run.state.scope);
     switch (record.location) {
-    case 0: return platform::GetSpecialFolderPath(platform::kFolderDesktopDirectory);
+    case 0: return platform::GetSpecialFolderPath(folders.desktop);
     case 1: {
-        const std::string folder = platform::GetSpecialFolderPath(platform::kFolderPrograms) + "\\" + record.group;
+        const std::string folder = platform::GetSpecialFolderPath(folders.programs) + "\\" + record.group;
         (void)CreateRecordedFolderChain(run, folder);  // a failure shows as the shortcut that could not be saved
         *createdFolder += folder;
         run.view.NotifyFolderCreated(folder);
@@ -414,12 +418,17 @@ bool WriteRecordedValues(Run& run, platform::RegistryRoot root, const std::strin
 }
 
 // For every user where we may, else for the one running us: the list of
-// installed programs shows both. False when neither could be written.
+// installed programs shows both. False when neither could be written. A
+// package with a scope writes where its scope says, and only there.
 bool WriteUninstallEntry(Run& run, const std::string& product, const std::string& uninstaller,
                          const EntryDetails& details) {
     // An empty name would put the values on the Uninstall key itself.
     if (product.empty()) return true;
     const std::string key = kUninstallKey + product;
+    const Scope scope = run.state.scope;
+    if (scope != Scope::Legacy) {
+        return WriteRecordedValues(run, FoldersFor(scope).root, key, product, uninstaller, details);
+    }
     return WriteRecordedValues(run, platform::RegistryRoot::LocalMachine, key, product, uninstaller, details) ||
            WriteRecordedValues(run, platform::RegistryRoot::CurrentUser, key, product, uninstaller, details);
 }
@@ -519,6 +528,7 @@ bool StartUninstallList(Run& run) {
     }
     run.listInUtf8 = false;
     AddToList(run, ProductName(run.state.macroTable));
+    if (run.state.scope != Scope::Legacy) AddToList(run, "scope=" + ScopeName(run.state.scope));
     return !run.listFailed;
 }
 

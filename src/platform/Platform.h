@@ -135,6 +135,19 @@ bool FillRandomBytes(void* buffer, size_t size);
 // Whether this process runs with administrator rights: an elevated token,
 // or the system account itself.
 bool IsProcessElevated();
+// What this process may do about administrator rights: none to be had, an
+// administrator's that a prompt would give (the token is limited), or held.
+enum class ProcessRights { Limited, CanElevate, Elevated };
+// A test seam: where the environment variable KXINSTALL_TEST_RIGHTS says
+// "limited", "standard" or "refused", its answer stands in for the system's
+// ("refused": an administrator whose prompt is refused), since a test
+// system may run everything elevated. Nothing else reads it.
+ProcessRights QueryProcessRights();
+enum class ElevatedRun { Finished, Refused, Failed };
+// Starts program with the parameters through the elevation prompt and waits
+// for it; its exit code goes to exitCode. The started process no longer
+// sees the test seam above, so it answers with its own rights.
+ElevatedRun RunElevatedAndWait(const std::string& program, const std::string& parameters, uint32_t* exitCode);
 // The process user's security identifier as text ("S-1-5-21-..."); empty
 // when unknown (and always elsewhere than on Windows).
 std::string CurrentUserSid();
@@ -191,6 +204,10 @@ constexpr int kFolderPrograms = 0x02;          // the start menu's Programs fold
 constexpr int kFolderCommonPrograms = 0x17;    // the same for every user
 constexpr int kFolderDesktopDirectory = 0x10;
 constexpr int kFolderAppData = 0x1a;
+constexpr int kFolderCommonDesktopDirectory = 0x19;
+// No CSIDL names it: the user's own programs folder (%LOCALAPPDATA%\Programs),
+// created when missing.
+constexpr int kFolderUserProgramFiles = 0x10000;
 std::string GetSpecialFolderPath(int folderId);
 
 enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };

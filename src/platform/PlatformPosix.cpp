@@ -278,6 +278,17 @@ bool FillRandomBytes(void* buffer, size_t size) {
 
 bool IsProcessElevated() { return ::geteuid() == 0; }
 
+// No prompt here: the seam's answer, else root or not.
+ProcessRights QueryProcessRights() {
+    const char* seam = std::getenv("KXINSTALL_TEST_RIGHTS");
+    const std::string answer = seam != nullptr ? seam : "";
+    if (answer == "limited") return ProcessRights::Limited;
+    if (answer == "standard" || answer == "refused") return ProcessRights::CanElevate;
+    return IsProcessElevated() ? ProcessRights::Elevated : ProcessRights::Limited;
+}
+
+ElevatedRun RunElevatedAndWait(const std::string&, const std::string&, uint32_t*) { return ElevatedRun::Failed; }
+
 std::string CurrentUserSid() { return std::string(); }
 
 bool RemoveFolder(const char* path) {
@@ -434,6 +445,8 @@ std::string GetSpecialFolderPath(int folderId) {
     switch (folderId) {
     case kFolderPrograms: return shell + "Programs";
     case kFolderCommonPrograms: return shell + "Common Programs";
+    case kFolderCommonDesktopDirectory: return shell + "Common Desktop";
+    case kFolderUserProgramFiles: return shell + "Local\\Programs";
     case kFolderDesktopDirectory: return shell + "Desktop";
     case kFolderAppData: return shell + "AppData";
     case kFolderProgramFiles: return "C:\\Program Files";

@@ -268,6 +268,68 @@ bool IsProcessElevated() {
     return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid) != FALSE;
 }
 
+namespace {
+
+constexpr wchar_t kRightsSeam[] = L"KXINSTALL_TEST_RIGHTS";
+
+std::wstring RightsSeam() {
+    wchar_t answer[16] = {};
+    const DWORD length = GetEnvironmentVariableW(kRightsSeam, answer, 16);
+    return length > 0 && length < 16 ? std::wstring(answer, length) : std::wstring();
+}
+
+// A split token: the user is an administrator whose rights a prompt gives.
+bool TokenIsLimitedAdministrator() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+    CloseHandle(token);
+    return read && type == TokenElevationTypeLimited;
+}
+
+}  // namespace
+
+ProcessRights QueryProcessRights() {
+    const std::wstring seam = RightsSeam();
+    if (seam == L"limited") return ProcessRights::Limited;
+    if (seam == L"standard" || seam == L"refused") return ProcessRights::CanElevate;
+    if (IsProcessElevated()) return ProcessRights::Elevated;
+    return TokenIsLimitedAdministrator() ? ProcessRights::CanElevate : ProcessRights::Limited;
+}
+
+ElevatedRun RunElevatedAndWait(const std::string& program, const std::string& parameters, uint32_t* exitCode) {
+    if (RightsSeam() == L"refused") return ElevatedRun::Refused;
+    (void)SetEnvironmentVariableW(kRightsSeam, nullptr);
+    const std::wstring file = Widen(program);
+    const std::wstring arguments = Widen(parameters);
+    SHELLEXECUTEINFOW run = {};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    run.lpVerb = L"runas";
+    run.lpFile = file.c_str();
+    run.lpParameters = arguments.c_str();
+    run.nShow = SW_SHOWNORMAL;
+    // The shell may hand the start to a COM object: the call wants COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const BOOL started = ShellExecuteExW(&run);
+    const DWORD error = GetLastError();
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (!started) {
+        SetLastError(error);
+        return error == ERROR_CANCELLED ? ElevatedRun::Refused : ElevatedRun::Failed;
+    }
+    if (run.hProcess == nullptr) return ElevatedRun::Failed;
+    WaitForSingleObject(run.hProcess, INFINITE);
+    DWORD code = 0;
+    const BOOL read = GetExitCodeProcess(run.hProcess, &code);
+    CloseHandle(run.hProcess);
+    if (!read) return ElevatedRun::Failed;
+    *exitCode = code;
+    return ElevatedRun::Finished;
+}
+
 std::string CurrentUserSid() {
     std::vector<char> user;
     if (!ReadTokenUser(&user)) return std::string();
@@ -395,7 +457,31 @@ bool GetFreeBytes(const std::string& root, uint64_t* bytes) {
 
 std::FILE* OpenStream(const char* path, const char* mode) { return _wfopen(WidePath(path).c_str(), Widen(mode).c_str()); }
 
+namespace {
+
+// FOLDERID_UserProgramFiles, spelt out so no GUID library is needed.
+const GUID kUserProgramFilesId = {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
+
+std::string UserProgramFilesPath() {
+    wchar_t* path = nullptr;
+    if (FAILED(SHGetKnownFolderPath(kUserProgramFilesId, KF_FLAG_CREATE, nullptr, &path)) || path == nullptr) {
+        if (path != nullptr) CoTaskMemFree(path);
+        // Where the system does not know the folder: the same place.
+        const std::string local = GetSpecialFolderPath(CSIDL_LOCAL_APPDATA);
+        if (local.empty()) return std::string();
+        const std::string programs = local + "\\Programs";
+        (void)CreateDirectoryW(WidePath(programs.c_str()).c_str(), nullptr);
+        return PathExists(programs.c_str()) ? programs : std::string();
+    }
+    const std::string result = Narrow(path);
+    CoTaskMemFree(path);
+    return result;
+}
+
+}  // namespace
+
 std::string GetSpecialFolderPath(int folderId) {
+    if (folderId == kFolderUserProgramFiles) return UserProgramFilesPath();
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
     wchar_t path[MAX_PATH] = {};

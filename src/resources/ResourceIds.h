@@ -26,6 +26,8 @@
 #define IDC_PROGRESS_SMOOTH 1022
 #define IDC_CREDIT 1030
 #define IDC_DISK_SPACE 1032
+#define IDC_ALL_USERS 1040
+#define IDC_JUST_FOR_ME 1041
 
 // The extraction dialog's Cancel button and progress bar.
 #define IDC_EXTRACTION_CANCEL 1000

@@ -28,9 +28,16 @@ bool ExpandAndReadText(InstallerState& state, const std::string& path, std::stri
 void ReadDefaultFolder(InstallerState& state, const std::string& path) {
     int64_t size = 0;
     if (!QueryFileStatus(path, &size)) return;
+    char line[kLineCapacity];
+    {
+        TextFile raw(path);
+        ReadLine(raw, line);
+        state.defaultFolderTemplate = line;
+        ReadLine(raw, line);
+        state.preferredFolderTemplate = line;
+    }
     ExpandMacrosInFile(state.macroTable, path, std::string());
     TextFile file(path);
-    char line[kLineCapacity];
     ReadLine(file, line);
     state.defaultFolder = line;
     ReadLine(file, line);
@@ -113,6 +120,7 @@ bool LoadControlFiles(InstallerState& state, const std::string& workspaceBase) {
         (void)platform::RegisterFontFile(workspace.File("font").c_str());  // a bad font just isn't used
     }
     LoadMacroTable(state.macroTable, workspace.File("macros.txt"));
+    state.macroTable.programFilesFolder = FoldersFor(state.scope).programFiles;
     ExpandAndReadText(state, workspace.File("wt.txt"), &state.welcomeText);
     std::string title;
     ExpandAndReadText(state, workspace.File("tt.txt"), &title);

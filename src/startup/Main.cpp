@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/WideText.h"
 #include "common/CommandLine.h"
+#include "common/Elevation.h"
 #include "startup/ControlFiles.h"
 #include "startup/ExtractionDialog.h"
 #include "common/LibrarySearch.h"
@@ -142,9 +143,13 @@ int RunWithWindows() {
         exitCode = ReportStartFailure();
     } else {
         WaitForRichEdit(richEdit);
+        if (theInstaller.startAfterFolderPage) {
+            theInstaller.currentPage = theInstaller.shortcutsDefined ? kPageShortcuts : kPageSummary;
+        }
         RunWizardDialog();
         // Closed on the finished page rather than left with Done.
         if (theInstaller.currentPage == kPageFinished) exitCode = FinishedExitCode(theInstaller);
+        if (theInstaller.elevatedExitCode >= 0) exitCode = theInstaller.elevatedExitCode;
     }
     RemoveWorkspace();
     if (richEdit != nullptr) CloseHandle(richEdit);
@@ -152,7 +157,8 @@ int RunWithWindows() {
 }
 
 void StartLog(const CommandLine& line, const std::string& arguments) {
-    if (line.logPath.empty() || !OpenLog(line.logPath)) return;  // without a log the run goes on
+    // A run started again elevated writes on in the first run's log.
+    if (line.logPath.empty() || !OpenLog(line.logPath, line.elevatedRun)) return;  // without a log the run goes on
     LogEvent("KXInstall " KX_VERSION " started: " + platform::GetModuleFilePath());
     LogEvent("command line: " + arguments);
 }
@@ -165,6 +171,42 @@ int Ended(int exitCode) {
 
 void ShowSwitchesBox(const std::string& text, UINT icon) {
     MessageBoxW(nullptr, Widen(text).c_str(), Widen(kStartFailureCaption).c_str(), MB_OK | icon);
+}
+
+constexpr int kGoOn = -1;
+
+std::string SwitchName(ScopeSwitch given) { return given == ScopeSwitch::AllUsers ? "/ALLUSERS" : "/CURRENTUSER"; }
+
+// Decides who the package is installed for, before anything is copied out.
+// kGoOn to go on in this process, else the exit code to end with: a switch
+// the package does not allow, a refused prompt, or the elevated run's.
+int PlanThisRun(const CommandLine& line, const std::string& arguments) {
+    InstallerState& state = theInstaller;
+    state.scopeSetting = ReadScopeSetting(platform::GetModuleFilePath());
+    state.rights = platform::QueryProcessRights();
+    state.logPath = line.logPath;
+    if (state.scopeSetting == ScopeSetting::Invalid) LogEvent("scope.txt names no scope the installer knows: not used");
+    const ScopeSwitch given = line.elevatedForAllUsers ? ScopeSwitch::AllUsers : line.scope;
+    const ScopePlan plan = PlanScope(state.scopeSetting, given, state.rights);
+    if (plan.refused) {
+        LogEvent("error: unknown switch " + SwitchName(given));
+        if (!line.silent) ShowSwitchesBox(UnknownSwitchText(SwitchName(given)), MB_ICONERROR);
+        return kExitCouldNotStart;
+    }
+    state.scope = plan.scope;
+    state.scopeDecided = given != ScopeSwitch::None || line.silent;
+    state.startAfterFolderPage = line.elevatedForAllUsers;
+    LogEvent("scope: " + (plan.scope == Scope::Legacy ? std::string("none") : ScopeName(plan.scope)));
+    // Where the folder page leaves the choice to the user, it asks first.
+    if (!plan.relaunch || line.elevatedRun || ScopeIsChosenOnPage(state)) return kGoOn;
+    int exitCode = kExitCouldNotStart;
+    const platform::ElevatedRun run = RelaunchElevated(kElevatedSwitch, arguments, line.logPath, &exitCode);
+    if (run == platform::ElevatedRun::Finished) return exitCode;
+    // Without a prompt to be had, a package without a scope goes on as
+    // for a user without the rights.
+    if (run == platform::ElevatedRun::Failed && plan.scope == Scope::Legacy) return kGoOn;
+    if (!line.silent) ShowSwitchesBox(RightsRefusedText(false), MB_ICONERROR);
+    return kExitCouldNotStart;
 }
 
 }  // namespace
@@ -183,9 +225,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
         if (!line.silent) ShowSwitchesBox(SwitchesText(), MB_ICONINFORMATION);
         return Ended(kExitFinished);
     }
+    const int planned = PlanThisRun(line, arguments);
+    if (planned != kGoOn) return Ended(planned);
     theInstaller.instance = instance;
     theInstaller.presetFolder = line.folder;
-    HANDLE claim = ClaimInstallation();
+    // A run that the folder page started holds no claim: the run that
+    // started it holds it, and waits for it.
+    HANDLE claim = line.elevatedForAllUsers ? INVALID_HANDLE_VALUE : ClaimInstallation();
     if (claim == nullptr) {
         LogEvent("error: another installation is already running");
         if (!line.silent) {

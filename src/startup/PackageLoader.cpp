@@ -153,6 +153,32 @@ bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyP
     return true;
 }
 
+ScopeSetting ReadScopeSetting(const std::string& installerPath) {
+    constexpr size_t kScopeFileCapacity = 4096;
+    package::PackageLocation where;
+    {
+        platform::UniqueFile input(platform::OpenFileForReading(installerPath.c_str()));
+        std::string reason;
+        if (!input.IsOpen() || !package::LocatePackage(input.Get(), &where, &reason)) return ScopeSetting::Absent;
+    }
+    ArchiveHandle archive = OpenArchiveEndingAt(installerPath.c_str(), where.ArchiveEnd());
+    ArchiveEntry entry;
+    (void)GetArchiveItem(archive, -1, &entry);
+    const int32_t count = entry.index;
+    const std::string wanted = std::string(package::kControlFolder) + "/scope.txt";
+    std::string text;
+    bool found = false;
+    for (int32_t i = 0; i < count && !found; ++i) {
+        if (GetArchiveItemFromDirectory(archive, i, &entry) != ArchiveResult::Ok || wanted != entry.name) continue;
+        found = true;
+        (void)ReadArchiveItem(archive, i, &text, kScopeFileCapacity);  // unreadable: an unknown word
+    }
+    if (archive != nullptr) CloseArchive(archive);
+    if (!found) return ScopeSetting::Absent;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    return ScopeSettingFromText(text.substr(0, text.find('\n')));
+}
+
 int32_t DigitIndex(const char* character) {
     const char c = character != nullptr ? character[0] : '\0';
     return (c >= '1' && c <= '9') ? c - '0' : 10;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "common/Scope.h"
 #include "state/InstallerState.h"
 
 constexpr int64_t kCopyChunkSize = 10485760;  // 10 MiB
@@ -40,6 +41,11 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
 // (which ends with a separator), records page images and background pictures, and
 // totals the payload. Returns false when it stopped on a cancel request.
 bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& workspaceBase);
+
+// The first line of the package's scope.txt, read from the installer file
+// itself, before anything is copied out. Absent without the file, and when
+// there is no whole package (the copy then reports that).
+ScopeSetting ReadScopeSetting(const std::string& installerPath);
 
 // 1 to 9 for the digit characters "1" to "9", else 10.
 int32_t DigitIndex(const char* character);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Scope.h"
 #include "control/MacroExpander.h"
 #include "control/ShortcutRecords.h"
 #include "platform/Platform.h"
@@ -75,12 +76,26 @@ struct InstallerState {
     std::string preferredFolder;
     std::string presetFolder;  // /D= on the command line: before both of these
     std::string previousFolder;  // where an earlier version is installed: before def_install.txt's
+    // def_install.txt's two lines as written, for a folder page that can
+    // change the scope and with it "%program files%".
+    std::string defaultFolderTemplate;
+    std::string preferredFolderTemplate;
     bool shortcutsDefined = false;
     std::vector<ShortcutRecord> shortcutTable;  // at most kMaxShortcutRecords
     int32_t shortcutCount = 0;
     std::array<bool, kShortcutLocationCount> shortcutLocationUsed{};
     int32_t progressBarIndex = 0;  // 0: bar 1021, 1: bar 1022
     bool separateProgressWindow = false;
+
+    // Who the package is installed for, planned before anything is loaded;
+    // for an Either package the folder page may change scope.
+    ScopeSetting scopeSetting = ScopeSetting::Absent;
+    Scope scope = Scope::Legacy;
+    platform::ProcessRights rights = platform::ProcessRights::Elevated;
+    bool scopeDecided = false;           // by a switch, or by the run that handed over
+    std::string logPath;                 // /LOG=, passed on to an elevated run
+    bool startAfterFolderPage = false;   // this run was started for all users by the folder page
+    int32_t elevatedExitCode = -1;       // that run's, once the folder page handed over to it
 
     // Full-screen background.
     std::string backgroundText;

@@ -16,6 +16,7 @@
 #include "platform/Platform.h"
 #include "platform/WideText.h"
 #include "common/CommandLine.h"
+#include "common/Elevation.h"
 #include "common/LibrarySearch.h"
 #include "common/PrivateFolder.h"
 #include "common/ExitCodes.h"
@@ -230,13 +231,33 @@ int Ended(int exitCode) {
     return exitCode;
 }
 
+// The original of a machine install (or of one without a scope, run by an
+// administrator) starts itself again elevated, before anything else, as
+// the installer does; -1 to go on in this process.
+int RelaunchForScope(const CommandLine& line, const std::string& arguments) {
+    UninstallList list;
+    if (line.elevatedRun || !ReadUninstallList(FolderOf(platform::GetModuleFilePath()) + "uninstall.ini", &list)) {
+        return -1;  // an unreadable list is reported by the removal itself
+    }
+    if (!NeedsElevation(list.scope, platform::QueryProcessRights())) return -1;
+    int exitCode = kExitCouldNotStart;
+    const platform::ElevatedRun run = RelaunchElevated(kElevatedSwitch, arguments, line.logPath, &exitCode);
+    if (run == platform::ElevatedRun::Finished) return exitCode;
+    if (run == platform::ElevatedRun::Failed && list.scope == Scope::Legacy) return -1;
+    if (!line.silent) {
+        ShowBox("Removing " + list.product + " needs administrator rights, which were not given.", kPlainCaption,
+                MB_OK | MB_ICONERROR);
+    }
+    return kExitCouldNotStart;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
     RestrictLibrarySearch();
     const Invocation invocation = ReadInvocation(Narrow(commandLine));
     const CommandLine line = ParseCommandLine(invocation.arguments);
-    if (!line.logPath.empty()) (void)OpenLog(line.logPath, invocation.isCopy);
+    if (!line.logPath.empty()) (void)OpenLog(line.logPath, invocation.isCopy || line.elevatedRun);
     if (invocation.isCopy) {
         // Out of the install folder, which is to be removed.
         SetCurrentDirectoryW(Widen(FolderOf(platform::GetModuleFilePath())).c_str());
@@ -246,7 +267,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
         LogEvent("command line: " + invocation.arguments);
     }
     // /D= means nothing here: no folder is chosen.
-    const std::string unknown = !line.unknown.empty() ? line.unknown : (!line.folder.empty() ? "/D=" + line.folder : "");
+    std::string unknown = !line.unknown.empty() ? line.unknown : (!line.folder.empty() ? "/D=" + line.folder : "");
+    if (unknown.empty() && line.scope != ScopeSwitch::None) {
+        unknown = line.scope == ScopeSwitch::AllUsers ? "/ALLUSERS" : "/CURRENTUSER";
+    }
     if (!unknown.empty()) {
         LogEvent("error: unknown switch " + unknown);
         if (!line.silent) ShowBox(UnknownUninstallSwitchText(unknown), kPlainCaption, MB_OK | MB_ICONERROR);
@@ -259,6 +283,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
         return Ended(kExitFinished);
     }
     if (!invocation.isCopy) {
+        const int elevatedExitCode = RelaunchForScope(line, invocation.arguments);
+        if (elevatedExitCode >= 0) return Ended(elevatedExitCode);
         const int copyExitCode = RunFromCopy(invocation, line.logPath);
         if (copyExitCode >= 0) return copyExitCode;
     }

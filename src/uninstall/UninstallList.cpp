@@ -54,16 +54,22 @@ bool ReadUninstallList(const std::string& path, UninstallList* list) {
     if (lines.empty() || lines[0].empty()) return false;
     *list = UninstallList();
     list->product = lines[0];
+    size_t itemsStart = 1;
+    const std::string scopePrefix = "scope=";
+    if (lines.size() > 1 && lines[1].compare(0, scopePrefix.size(), scopePrefix) == 0) {
+        list->scope = ScopeFromName(lines[1].substr(scopePrefix.size()));
+        itemsStart = 2;
+    }
     size_t itemsEnd = lines.size();
     if (lines.back() == kEndMarker) {
-        if (lines.size() < 4) return false;
+        if (lines.size() < itemsStart + 3) return false;
         list->complete = true;
         list->copyPath = lines[lines.size() - 3];
         list->installPath = lines[lines.size() - 2];
         if (!IsPlainAbsolutePath(list->installPath) || WithBackslashes(list->installPath).back() != '\\') return false;
         itemsEnd = lines.size() - 3;
     }
-    list->items.assign(lines.begin() + 1, lines.begin() + static_cast<std::ptrdiff_t>(itemsEnd));
+    list->items.assign(lines.begin() + static_cast<std::ptrdiff_t>(itemsStart), lines.begin() + static_cast<std::ptrdiff_t>(itemsEnd));
     return true;
 }
 

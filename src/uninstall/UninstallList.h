@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "common/Scope.h"
+
 struct UninstallList {
     std::string product;             // line 1
+    // Line 2 "scope=user" or "scope=machine" where the package has a scope;
+    // a list without it is from a package without one.
+    Scope scope = Scope::Legacy;
     std::vector<std::string> items;  // placed files and folders, shortcut folders and links; may be empty
     // The closing lines. Only the list in the install folder has them; the
     // copy beside an uninstaller in a sub-folder ends after the shortcuts.

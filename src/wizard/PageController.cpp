@@ -6,6 +6,7 @@
 #include "text/TextEncoding.h"
 #include "platform/Platform.h"
 #include "resources/ResourceIds.h"
+#include "common/Elevation.h"
 #include "common/ExitCodes.h"
 #include "install/Installation.h"
 #include "wizard/EndOfInstall.h"
@@ -34,6 +35,27 @@ void ShowShortcutBoxes(InstallerState& state, WizardView& view, bool onShortcutP
     view.ShowControl(IDC_QUICK_LAUNCH, show && state.shortcutLocationUsed[2]);
 }
 
+void ShowScopeChoice(InstallerState& state, WizardView& view, bool onFolderPage) {
+    const bool show = onFolderPage && ScopeIsChosenOnPage(state);
+    view.ShowControl(IDC_ALL_USERS, show);
+    view.ShowControl(IDC_JUST_FOR_ME, show);
+}
+
+// Next on the folder page of an install for all users without the rights
+// for it: a run with them takes over. False to stay on the page.
+bool HandOverForAllUsers(InstallerState& state, WizardView& view) {
+    if (!ScopeIsChosenOnPage(state) || !NeedsElevation(state.scope, state.rights)) return true;
+    const int exitCode = view.RunForAllUsers(view.ControlText(IDC_FOLDER));
+    if (exitCode < 0) {
+        view.ShowWarning(RightsRefusedText(true));
+        return false;
+    }
+    state.elevatedExitCode = exitCode;
+    state.currentPage = -1;
+    view.EndWizard();
+    return false;
+}
+
 void ShowSummary(InstallerState& state, WizardView& view) {
     const std::string summary =
         BuildSummary(state, view.ControlText(IDC_FOLDER), view.IsChecked(IDC_START_MENU), view.IsChecked(IDC_DESKTOP),
@@ -60,6 +82,31 @@ std::string StartingFolder(const InstallerState& state) {
     if (!state.presetFolder.empty()) return state.presetFolder;
     if (!state.previousFolder.empty()) return state.previousFolder;
     return state.preferredFolder.empty() ? state.defaultFolder : state.preferredFolder;
+}
+
+bool ScopeIsChosenOnPage(const InstallerState& state) {
+    return state.scopeSetting == ScopeSetting::Either && !state.scopeDecided;
+}
+
+std::string ProposedFolder(InstallerState& state, Scope scope) {
+    // The table is the wizard thread's until the installation starts.
+    const int programFiles = state.macroTable.programFilesFolder;
+    state.macroTable.programFilesFolder = FoldersFor(scope).programFiles;
+    std::string folder = ExpandMacros(state.macroTable, state.preferredFolderTemplate, std::string());
+    if (folder.empty()) folder = ExpandMacros(state.macroTable, state.defaultFolderTemplate, std::string());
+    state.macroTable.programFilesFolder = programFiles;
+    return folder;
+}
+
+void OnScopeChoice(InstallerState& state, WizardView& view) {
+    if (!ScopeIsChosenOnPage(state)) return;
+    const Scope chosen = view.IsChecked(IDC_ALL_USERS) ? Scope::Machine : Scope::User;
+    if (chosen == state.scope) return;
+    if (view.ControlText(IDC_FOLDER) == ProposedFolder(state, state.scope)) {
+        view.SetControlText(IDC_FOLDER, ProposedFolder(state, chosen));
+    }
+    state.scope = chosen;
+    state.macroTable.programFilesFolder = FoldersFor(chosen).programFiles;
 }
 
 std::string FinishedText(const std::vector<std::string>& missingItems) {
@@ -130,6 +177,7 @@ void ShowCurrentPage(InstallerState& state, WizardView& view) {
     }
     if (page == kPageShortcuts && state.shortcutsDefined) view.SetControlText(IDC_NEXT, "Next");
     ShowShortcutBoxes(state, view, page == kPageShortcuts);
+    ShowScopeChoice(state, view, page == kPageFolder);
     if (page == kPageSummary) {
         ShowSummary(state, view);
     } else {
@@ -160,6 +208,7 @@ void OnNextButton(InstallerState& state, WizardView& view) {
         view.FinishInstaller();
         return;
     }
+    if (page == kPageFolder && !HandOverForAllUsers(state, view)) return;
     int32_t next = page + 1;
     if (!state.shortcutsDefined && next == kPageShortcuts) next = kPageSummary;
     state.currentPage = next;

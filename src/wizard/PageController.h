@@ -47,6 +47,10 @@ public:
     virtual void RevealFinishedPage() = 0;
     // "Done": the closing question, the file to open, the end of the process.
     virtual void FinishInstaller() = 0;
+    // Hands the installation for all users into folder over to a run with
+    // administrator rights and waits for it: its exit code, or -1 when it
+    // did not run (the prompt was refused).
+    virtual int RunForAllUsers(const std::string&) { return -1; }
 };
 
 const char* PageName(int32_t page);
@@ -78,6 +82,15 @@ bool CanCreateFileIn(const std::string& folder);
 // The folder the folder field starts with: /D=, else an earlier version's,
 // else def_install.txt's.
 std::string StartingFolder(const InstallerState& state);
+
+// Whether the folder page offers "all users" and "just for me": an Either
+// package that no switch decided.
+bool ScopeIsChosenOnPage(const InstallerState& state);
+// def_install.txt's folder with "%program files%" as scope has it.
+std::string ProposedFolder(InstallerState& state, Scope scope);
+// A click on one of the two choices: the scope follows, and so does the
+// folder field unless the user typed a folder of their own.
+void OnScopeChoice(InstallerState& state, WizardView& view);
 
 // The finished page's text: the plain one, or the items that were not
 // installed (five at most, then how many more).

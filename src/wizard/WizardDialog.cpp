@@ -8,6 +8,7 @@
 
 #include "install/InstallWorker.h"
 #include "resources/ResourceIds.h"
+#include "common/Elevation.h"
 #include "common/Log.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
@@ -132,6 +133,19 @@ public:
         std::exit(exitCode);
     }
 
+    int RunForAllUsers(const std::string& folder) override {
+        const std::string& log = theInstaller.logPath;
+        const std::string arguments = (log.empty() ? "" : "/LOG=\"" + log + "\" ") + "/D=" + folder;
+        // The elevated run shows its own wizard, and background, meanwhile.
+        HWND shown = theInstaller.backgroundWindow != nullptr ? static_cast<HWND>(theInstaller.backgroundWindow) : dialog_;
+        ShowWindow(shown, SW_HIDE);
+        int exitCode = -1;
+        const std::string marker = std::string(kElevatedSwitch) + "=ALLUSERS";
+        if (RelaunchElevated(marker, arguments, log, &exitCode) == platform::ElevatedRun::Finished) return exitCode;
+        ShowWindow(shown, SW_SHOW);
+        return -1;
+    }
+
 private:
     HWND dialog_;
 };
@@ -141,6 +155,7 @@ void OnInitDialog(HWND dialog) {
     state.wizardWindow = dialog;
     SetDlgItemTextW(dialog, IDC_FOLDER, Widen(StartingFolder(state)).c_str());
     for (int box : {IDC_DESKTOP, IDC_START_MENU, IDC_QUICK_LAUNCH}) CheckDlgButton(dialog, box, BST_CHECKED);
+    CheckDlgButton(dialog, state.scope == Scope::User ? IDC_JUST_FOR_ME : IDC_ALL_USERS, BST_CHECKED);
     HICON icon = LoadIconW(static_cast<HINSTANCE>(state.instance), MAKEINTRESOURCEW(IDI_SETUP));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     Win32WizardView view(dialog);
@@ -189,6 +204,8 @@ void OnCommand(HWND dialog, WPARAM command) {
     case IDC_NEXT: OnNextButton(theInstaller, view); break;
     case IDC_PREVIOUS: OnPreviousButton(theInstaller, view); break;
     case IDC_BROWSE: BrowseForFolder(dialog); break;
+    case IDC_ALL_USERS:
+    case IDC_JUST_FOR_ME: OnScopeChoice(theInstaller, view); break;
     case IDC_CANCEL: ConfirmCancel(dialog); break;
     }
 }

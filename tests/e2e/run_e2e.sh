@@ -78,6 +78,11 @@ package unicode unicode
 package ansi ansi
 package end-of-install-ok end-of-install && printf 'OK' >"$scratch/src/end-of-install-ok/%KXInstall%/eoi_buttons.txt"
 cp -R "$root/examples/sample-app" "$scratch/src/sample-app"
+# The example with each scope.
+for scope in user machine either; do
+    cp -R "$root/examples/sample-app" "$scratch/src/sample-app-$scope"
+    echo "$scope" >"$scratch/src/sample-app-$scope/%KXInstall%/scope.txt"
+done
 # data\marked.bin: noise with a marker in its middle, which stays readable
 # in the package (noise is stored as it is), so one byte of it can be damaged.
 package damaged-item damaged-item
@@ -115,7 +120,8 @@ printf '%%program files%%\\%%ProductName%% 2\r\n' >"$scratch/src/upgrade-v2/%KXI
 for dir in "$scratch"/src/*; do
     with=""
     case "$(basename "$dir")" in
-        sample-app|upgrade-v*) with="--uninstaller=$(dirname "$stub")/kxuninst.exe" ;;
+        sample-app | sample-app-user | sample-app-machine | sample-app-either | upgrade-v*)
+            with="--uninstaller=$(dirname "$stub")/kxuninst.exe" ;;
     esac
     "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" $with >/dev/null
 done

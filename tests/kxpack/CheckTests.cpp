@@ -159,6 +159,17 @@ TEST_F(CheckTest, UninstallInfoIsReadForItsFiveLinesAndOnlyWithAnUninstaller) {
     EXPECT_EQ(withUninstaller.exitCode, 0) << withUninstaller.out;
 }
 
+TEST_F(CheckTest, TheScopeIsOneOfThreeWords) {
+    for (const char* word : {"user", "machine", "either"}) {
+        SetControl("scope.txt", CrLf({word}));
+        ExpectNoFindings();
+    }
+    for (const char* word : {"everyone", "User", ""}) {
+        SetControl("scope.txt", CrLf({word}));
+        ExpectOnlyFinding("scope.txt:1", "not user, machine or either");
+    }
+}
+
 TEST_F(CheckTest, LineLongerThanTheLineBufferIsReported) {
     SetControl("def_install.txt", CrLf({"C:\\" + std::string(256, 'x')}));  // 259 characters read whole
     ExpectNoFindings();

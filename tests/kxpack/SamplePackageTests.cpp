@@ -3,6 +3,8 @@
 // line ends are CR LF).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <set>
 
@@ -88,6 +90,45 @@ TEST(SamplePackage, BuildsWithEveryControlFile) {
     }
     for (const char* added : {"%KXInstall%/uninstall.txt", "uninstall.exe"}) {
         EXPECT_NE(std::find(names.begin(), names.end(), added), names.end()) << added;
+    }
+}
+
+// What a package manager's manifest needs, for each scope: the example's
+// entry with its values as the installer writes them, and its root.
+TEST(SamplePackage, InfoGivesTheScopeSwitchesExitCodesAndEntry) {
+    struct Case {
+        const char* scope;  // null: no scope.txt
+        const char* scopeLine;
+        const char* key;
+    };
+    const Case cases[] = {
+        {nullptr, "Scope: none", "HKEY_LOCAL_MACHINE\\"},
+        {"user", "Scope: user\nElevationRequirement: none", "HKEY_CURRENT_USER\\"},
+        {"machine", "Scope: machine\nElevationRequirement: elevatesSelf", "HKEY_LOCAL_MACHINE\\"},
+        {"either", "Scope: either", "HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scope ? c.scope : "none");
+        TempFolder temp;
+        std::filesystem::copy(kPackage, temp / "package", std::filesystem::copy_options::recursive);
+        if (c.scope != nullptr) WriteFile(temp / "package/%KXInstall%/scope.txt", std::string(c.scope) + "\r\n");
+        MakeFakeStub(temp / "stub.bin");
+        MakeFakeStub(temp / "kxuninst.exe");
+        ASSERT_EQ(RunKxpack({"build", temp / "package", "-o", temp / "setup.exe", "--stub", temp / "stub.bin",
+                             "--uninstaller=" + temp / "kxuninst.exe"})
+                      .exitCode,
+                  0);
+        const RunResult info = RunKxpack({"list", "--info", temp / "setup.exe"});
+        ASSERT_EQ(info.exitCode, 0) << info.err;
+        EXPECT_EQ(info.out.rfind(c.scopeLine, 0), 0u) << info.out;
+        for (const char* fact : {"  Silent: /S\n", "  InstallLocation: /D=<INSTALLPATH>\n", "  4: another installation",
+                                 "  DisplayName: Sample App (remove only)\n", "  DisplayVersion: 1.0\n",
+                                 "  Publisher: KX Sample Software\n"}) {
+            EXPECT_NE(info.out.find(fact), std::string::npos) << fact << "\n" << info.out;
+        }
+        EXPECT_NE(info.out.find("  Key: " + std::string(c.key)), std::string::npos) << info.out;
+        const bool either = c.scope != nullptr && std::string(c.scope) == "either";
+        EXPECT_EQ(either, info.out.find("Custom /CURRENTUSER") != std::string::npos) << info.out;
     }
 }
 

@@ -487,6 +487,39 @@ TEST_F(InstallationTest, AShortcutThatCannotBeSavedIsNamedAndNotListed) {
                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App");
 }
 
+// A package with a scope registers under its scope's root only: a machine
+// install that cannot write HKEY_LOCAL_MACHINE is not passed off as the
+// user's own. Its shortcuts go to the common folders, Quick Launch staying
+// the user's, and the list records the scope.
+TEST_F(InstallationTest, AMachineInstallRegistersForEveryUserOrNotAtAll) {
+    Load({}, {{"macros.txt", kMacros},
+              {"shortcuts.txt", "%name%\r\nReadme\r\nC:\\app.txt\r\n1\r\n\r\nDesk\r\nC:\\app.txt\r\n0\r\n"
+                                "\r\nQuick\r\nC:\\app.txt\r\n2\r\n////\r\n////\r\n////\r\n////\r\n"},
+              {"uninstall.txt", "%install path%\\u.exe"}});
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample App";
+    platform::DeleteRegistryKey(platform::RegistryRoot::CurrentUser, key);
+    state.scope = Scope::Machine;
+    RefusingRegistry registry;
+    std::vector<std::string> list;  // as it stands while the shortcuts are made
+    view.onStatus = [&] { list = UninstallList(); };
+    // Without the entry the run is undone: no fall-back to this user's.
+    ASSERT_EQ(InstallOutcome::Stopped, RunInstallation(state, view));
+    EXPECT_EQ((std::vector<platform::RegistryRoot>{platform::RegistryRoot::LocalMachine}), registry.refused);
+    std::string value;
+    EXPECT_FALSE(platform::ReadRegistryString(platform::RegistryRoot::CurrentUser, key, "UninstallString", &value));
+    const std::string group = platform::GetSpecialFolderPath(platform::kFolderCommonPrograms) + "\\Sample App";
+    ASSERT_EQ(3u, view.links.size());
+    EXPECT_EQ(group + "\\Readme.lnk", view.links[0].path);
+    EXPECT_EQ(platform::GetSpecialFolderPath(platform::kFolderCommonDesktopDirectory) + "\\Desk.lnk", view.links[1].path);
+    EXPECT_EQ(platform::GetSpecialFolderPath(platform::kFolderAppData) +
+                  "\\Microsoft\\Internet Explorer\\Quick Launch\\Quick.lnk",
+              view.links[2].path);
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ("scope=machine", list[1]);
+    EXPECT_FALSE(platform::PathExists(target.c_str()));
+    platform::RemoveFolder(group.c_str());
+}
+
 TEST(InstallingStatus, LongDestinationsKeepTheirFileNameWithin259Characters) {
     EXPECT_EQ("Installing\nC:\\a.txt...", InstallingStatus("C:\\a.txt"));
     const std::string longPath = "C:\\" + std::string(400, 'd') + "\\file-name.txt";

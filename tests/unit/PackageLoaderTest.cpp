@@ -178,6 +178,35 @@ TEST_F(PackageLoaderTest, HostileControlNamesStayInsideTheWorkspace) {
     EXPECT_FALSE(platform::PathExists(Path("sibling.txt").c_str()));
 }
 
+// Read from the installer file itself, before anything is copied out.
+TEST_F(PackageLoaderTest, TheScopeIsReadFromTheInstallerItself) {
+    struct Case {
+        const char* text;  // null: no scope.txt
+        ScopeSetting setting;
+    };
+    const Case cases[] = {
+        {nullptr, ScopeSetting::Absent},           {"machine\r\n", ScopeSetting::Machine},
+        {"\xEF\xBB\xBF" "either", ScopeSetting::Either}, {"user\nmachine\n", ScopeSetting::User},
+        {"everyone\r\n", ScopeSetting::Invalid},   {"", ScopeSetting::Invalid},
+    };
+    for (const Case& c : cases) {
+        std::vector<ZipItem> items = {FileItem("%KXInstall%/tt.txt", "Title"), FileItem("a.txt", "payload")};
+        if (c.text != nullptr) items.push_back(FileItem("%KXInstall%/scope.txt", c.text));
+        const Bytes archive = BuildZip(items);
+        ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(PatternBytes(3000), archive, archive.size())));
+        EXPECT_EQ(c.setting, ReadScopeSetting(Path("setup.exe"))) << (c.text ? c.text : "none");
+    }
+    // A file too large for one word is not read whole: an unknown word.
+    const Bytes large = BuildZip({FileItem("%KXInstall%/scope.txt", "user\r\n" + std::string(8192, ' '))});
+    ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(PatternBytes(3000), large, large.size())));
+    EXPECT_EQ(ScopeSetting::Invalid, ReadScopeSetting(Path("setup.exe")));
+    // No whole package: no scope (the copy reports the damage).
+    const Bytes archive = BuildZip({FileItem("%KXInstall%/scope.txt", "user")});
+    ASSERT_TRUE(WriteBytes(Path("setup.exe"), Installer(PatternBytes(3000), archive, archive.size() + 5000)));
+    EXPECT_EQ(ScopeSetting::Absent, ReadScopeSetting(Path("setup.exe")));
+    EXPECT_EQ(ScopeSetting::Absent, ReadScopeSetting(Path("missing.exe")));
+}
+
 TEST(DigitIndex, DigitsOneToNineAndEverythingElse) {
     EXPECT_EQ(1, DigitIndex("1"));
     EXPECT_EQ(9, DigitIndex("9"));

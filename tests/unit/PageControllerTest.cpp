@@ -51,6 +51,12 @@ public:
     void CloseProgressWindow() override {}
     void RevealFinishedPage() override { reveals += 1; }
     void FinishInstaller() override { finishes += 1; }
+    std::vector<std::string> elevatedRuns;  // the folder each was given
+    int elevatedExitCode = -1;              // -1: the prompt is refused
+    int RunForAllUsers(const std::string& folder) override {
+        elevatedRuns.push_back(folder);
+        return elevatedExitCode;
+    }
 
     bool Shown(int id) { return visible[id]; }
 };
@@ -140,6 +146,92 @@ TEST_F(PageControllerTest, WalksEveryPageWithItsControlsAndCaptions) {
     Next();
     EXPECT_EQ(1, view.finishes);
     EXPECT_FALSE(view.ended);
+}
+
+class ScopeChoiceTest : public PageControllerTest {
+protected:
+    void SetUp() override {
+        PageControllerTest::SetUp();
+        state.scopeSetting = ScopeSetting::Either;
+        state.scope = Scope::Machine;
+        state.defaultFolderTemplate = "%program files%\\Sample";
+        machineFolder = platform::GetSpecialFolderPath(platform::kFolderProgramFiles) + "\\Sample";
+        userFolder = platform::GetSpecialFolderPath(platform::kFolderUserProgramFiles) + "\\Sample";
+        view.text[IDC_FOLDER] = machineFolder;
+        view.checked[IDC_ALL_USERS] = true;
+    }
+    void Choose(Scope scope) {
+        view.checked[IDC_ALL_USERS] = scope == Scope::Machine;
+        view.checked[IDC_JUST_FOR_ME] = scope == Scope::User;
+        OnScopeChoice(state, view);
+    }
+    void OpenFolderPage() {
+        Open();
+        Next();
+        Next();
+        ASSERT_EQ(kPageFolder, Page());
+    }
+    std::string machineFolder;
+    std::string userFolder;
+};
+
+// Both choices show on the folder page only, and the proposed folder
+// follows the choice until the user types one.
+TEST_F(ScopeChoiceTest, TheFolderPageOffersBothAndTheProposedFolderFollows) {
+    OpenFolderPage();
+    EXPECT_TRUE(view.Shown(IDC_ALL_USERS) && view.Shown(IDC_JUST_FOR_ME));
+    Choose(Scope::User);
+    EXPECT_EQ(Scope::User, state.scope);
+    EXPECT_EQ(userFolder, view.text[IDC_FOLDER]);
+    Choose(Scope::Machine);
+    EXPECT_EQ(machineFolder, view.text[IDC_FOLDER]);
+    view.text[IDC_FOLDER] = "D:\\Mine";
+    Choose(Scope::User);
+    EXPECT_EQ("D:\\Mine", view.text[IDC_FOLDER]);
+    EXPECT_EQ(Scope::User, state.scope);
+    EXPECT_EQ(platform::kFolderUserProgramFiles, state.macroTable.programFilesFolder);
+    Next();
+    EXPECT_FALSE(view.Shown(IDC_ALL_USERS) || view.Shown(IDC_JUST_FOR_ME));
+    EXPECT_TRUE(view.elevatedRuns.empty());  // just for me needs no rights
+
+    // A package whose scope a switch decided, or one without the choice, shows none.
+    for (const ScopeSetting setting : {ScopeSetting::Either, ScopeSetting::User, ScopeSetting::Absent}) {
+        state.scopeSetting = setting;
+        state.scopeDecided = setting == ScopeSetting::Either;
+        OpenFolderPage();
+        EXPECT_FALSE(view.Shown(IDC_ALL_USERS) || view.Shown(IDC_JUST_FOR_ME));
+    }
+}
+
+// All users without the rights: Next hands over to an elevated run with the
+// folder, and the wizard ends with its exit code; a refused prompt stays.
+TEST_F(ScopeChoiceTest, AllUsersWithoutRightsHandsOverAndARefusedPromptStaysOnThePage) {
+    state.rights = platform::ProcessRights::CanElevate;
+    OpenFolderPage();
+    Next();
+    EXPECT_EQ(kPageFolder, Page());
+    ASSERT_EQ(1u, view.warnings.size());
+    EXPECT_NE(std::string::npos, view.warnings[0].find("administrator rights"));
+    EXPECT_EQ((std::vector<std::string>{machineFolder}), view.elevatedRuns);
+    EXPECT_FALSE(view.ended);
+
+    view.elevatedExitCode = 3;
+    view.text[IDC_FOLDER] = "D:\\Everyone";
+    Next();
+    EXPECT_EQ("D:\\Everyone", view.elevatedRuns.back());
+    EXPECT_TRUE(view.ended);
+    EXPECT_EQ(3, state.elevatedExitCode);
+
+    // Elevated already, or just for me: the wizard goes on here.
+    for (const auto rights : {platform::ProcessRights::Elevated, platform::ProcessRights::Limited}) {
+        state.rights = rights;
+        state.scope = rights == platform::ProcessRights::Elevated ? Scope::Machine : Scope::User;
+        view.elevatedRuns.clear();
+        OpenFolderPage();
+        Next();
+        EXPECT_EQ(kPageShortcuts, Page());
+        EXPECT_TRUE(view.elevatedRuns.empty());
+    }
 }
 
 TEST_F(PageControllerTest, TheFinishedPageIsSetUpOnceEvenInsideTheProgressWindow) {

@@ -58,6 +58,27 @@ TEST_F(UninstallListTest, ReadsBothEncodingsAndTellsCompleteListsFromCopies) {
               ListDamagedText("C:\\Apps\\Sample App\\uninstall.ini"));
 }
 
+// The scope is the second line where there is one; older lists have none.
+TEST_F(UninstallListTest, TheListRecordsTheScopeAndOlderListsReadAsBefore) {
+    UninstallList list;
+    for (const char* scope : {"user", "machine"}) {
+        ASSERT_TRUE(WriteBytes(Path("scoped.ini"), ToBytes(std::string("App\r\nscope=") + scope +
+                                                           "\r\nC:\\App\\a.txt\r\nC:\\App\\uninstall.ini\r\n"
+                                                           "C:\\App\\\r\n||||\r\n")));
+        ASSERT_TRUE(ReadUninstallList(Path("scoped.ini"), &list));
+        EXPECT_EQ(ScopeFromName(scope), list.scope);
+        EXPECT_EQ((std::vector<std::string>{"C:\\App\\a.txt"}), list.items);
+        EXPECT_EQ("C:\\App\\", list.installPath);
+    }
+    ASSERT_TRUE(WriteBytes(Path("old.ini"), ToBytes("App\r\nC:\\App\\a.txt\r\nC:\\App\\uninstall.ini\r\nC:\\App\\\r\n||||\r\n")));
+    ASSERT_TRUE(ReadUninstallList(Path("old.ini"), &list));
+    EXPECT_EQ(Scope::Legacy, list.scope);
+    EXPECT_EQ((std::vector<std::string>{"C:\\App\\a.txt"}), list.items);
+    // The scope line does not count as one of the closing lines.
+    ASSERT_TRUE(WriteBytes(Path("short.ini"), ToBytes("App\r\nscope=user\r\nC:\\App\\\r\n||||\r\n")));
+    EXPECT_FALSE(ReadUninstallList(Path("short.ini"), &list));
+}
+
 class FakeRemovalView : public RemovalView {
 public:
     std::deque<FailureAnswer> answers;  // Abort once they run out

@@ -17,7 +17,7 @@ struct Command {
 // Adding a command means adding one line here and one Run function.
 constexpr Command kCommands[] = {
     {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH] [--uninstaller[=PATH]] | --fileinfo-only", RunBuild},
-    {"list", "list FILE", RunList},
+    {"list", "list [--info] FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
     {"check", "check [--uninstaller] PACKAGE_DIR|FILE", RunCheck},
     {"verify", "verify FILE", RunVerify},
@@ -42,7 +42,9 @@ void PrintUsage(FILE* stream) {
                "         none, an uninstall_info.txt with the quiet uninstall command. Only\n"
                "         the archive gets them; the package folder is not changed.\n"
                "list     prints index, name, size, packed size, attributes and UTC write\n"
-               "         time of every item, tab-separated.\n"
+               "         time of every item, tab-separated. --info prints instead what a\n"
+               "         package manager's manifest needs: the scope, the switches, the exit\n"
+               "         codes and the entry's DisplayName, DisplayVersion and Publisher.\n"
                "extract  writes every item into DIR; names that would leave DIR are skipped.\n"
                "check    reports control-file mistakes that the installer passes over\n"
                "         silently, one FILE:LINE: message per line on stdout, nothing when\n"

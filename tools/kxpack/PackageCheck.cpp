@@ -9,6 +9,7 @@
 #include "MadeFiles.h"
 #include "Uninstaller.h"
 #include "archive/PackageFormat.h"
+#include "common/Scope.h"
 #include "control/ControlFile.h"
 #include "control/MacroExpander.h"
 
@@ -193,6 +194,7 @@ private:
     void CheckEncodings();
     void CheckUninstallInfo();
     void CheckUninstallerConflicts();
+    void CheckScope();
 
     void CheckLineLengths(const ControlText& file, size_t linesRead);
     size_t CheckListEnd(const ControlText& file);
@@ -224,6 +226,7 @@ std::vector<Finding> Checker::Run() {
     CheckEncodings();
     CheckUninstallInfo();
     CheckUninstallerConflicts();
+    CheckScope();
     std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
         return a.file != b.file ? a.file < b.file : a.line < b.line;
     });
@@ -375,6 +378,16 @@ void Checker::CheckUninstallInfo() {
                      "written");
     }
     CheckMacroUses(file);
+}
+
+void Checker::CheckScope() {
+    ControlText file;
+    if (!Load(kControlPrefix + "scope.txt", &file)) return;
+    const std::string word = file.lines.empty() ? std::string() : file.lines[0];
+    if (ScopeSettingFromText(word) == ScopeSetting::Invalid) {
+        Add(file, 1, "the scope is " + Quoted(word) + ", not user, machine or either; the installer reads it as no "
+                     "scope and installs as a package without scope.txt does");
+    }
 }
 
 void Checker::CheckUninstallerConflicts() {
