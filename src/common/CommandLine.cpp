@@ -95,9 +95,10 @@ std::string SwitchesText() {
            "Exit codes:\n"
            "0\tthe installation finished\n"
            "1\tthe installer could not start\n"
-           "2\tthe installation stopped on an error\n"
+           "2\tthe installation stopped on an error; nothing was changed\n"
            "3\tthe installation finished, but some items were not installed\n"
-           "4\tanother installation is running";
+           "4\tanother installation is running\n"
+           "5\tthe installation was cancelled; nothing was changed";
 }
 
 std::string UnknownSwitchText(const std::string& argument) {

@@ -172,16 +172,24 @@ bool EnsureFolder(Run& run, const std::string& folder) {
 
 std::string AccessDeniedReason() { return platform::ErrorMessage(platform::AccessDeniedErrorCode()); }
 
-// Renames the old file aside, journalled, so that it can come back whole.
-// Read-only files and folders are never replaced, whoever runs us.
-std::string KeepAside(Run& run, const std::string& path, std::string* aside) {
+// Chooses where the old file goes while a new one takes its place and
+// writes that to the journal, before anything of the new file is written:
+// the record also covers the partial file beside it. Read-only files and
+// folders are never replaced, whoever runs us.
+std::string RecordAside(Run& run, const std::string& path, std::string* aside) {
     const uint32_t attributes = platform::ReadAttributes(path.c_str());
     if (attributes != platform::kNoAttributes &&
         (attributes & (platform::kAttributeReadOnly | platform::kAttributeDirectory))) {
         return AccessDeniedReason();
     }
     *aside = AsideNameFor(path);
-    if (!run.journal.KeptFile(path, *aside)) return SystemReason();
+    return run.journal.KeptFile(path, *aside) ? std::string() : SystemReason();
+}
+
+// Renames the old file aside, journalled, so that it can come back whole.
+std::string KeepAside(Run& run, const std::string& path, std::string* aside) {
+    const std::string reason = RecordAside(run, path, aside);
+    if (!reason.empty()) return reason;
     return platform::RenameFile(path.c_str(), aside->c_str()) ? std::string() : SystemReason();
 }
 
@@ -214,19 +222,19 @@ std::string PlaceItem(Run& run, int32_t index, const std::string& destination, b
     const std::string partial = replacing ? PartialPathFor(destination) : destination;
     if (replacing) RemovePartial(partial);  // left by a run that was killed
     if (!replacing && !run.journal.NewFile(destination)) return SystemReason();
-    if (replacing && platform::PathExists(destination.c_str())) {
-        const uint32_t attributes = platform::ReadAttributes(destination.c_str());
-        if (attributes & (platform::kAttributeReadOnly | platform::kAttributeDirectory)) return AccessDeniedReason();
+    std::string aside;
+    if (replacing) {
+        const std::string refused = RecordAside(run, destination, &aside);
+        if (!refused.empty()) return refused;
     }
     // Where nothing existed, nothing that turns up meanwhile is written over.
     const ArchiveResult result = replacing ? ExtractArchiveItem(run.archive, index, partial.c_str())
                                            : ExtractArchiveItemToNewFile(run.archive, index, partial.c_str());
     std::string reason;
-    std::string aside;
     if (result != ArchiveResult::Ok) {
         reason = IsDamagedItem(result) ? kDamagedItemReason : SystemReason();
     } else if (replacing) {
-        reason = KeepAside(run, destination, &aside);
+        if (!platform::RenameFile(destination.c_str(), aside.c_str())) reason = SystemReason();
         if (reason.empty() && !platform::RenameFile(partial.c_str(), destination.c_str())) {
             reason = SystemReason();
             PutBackAside(destination, aside);

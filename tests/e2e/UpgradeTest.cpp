@@ -27,6 +27,21 @@ std::string TimeText(const FILETIME& time) {
     return std::to_string((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
+std::string FileState(const WIN32_FIND_DATAW& found, const std::string& path) {
+    std::string bytes;
+    (void)ReadFileBytes(path, &bytes);
+    return "attributes " + std::to_string(found.dwFileAttributes) + " made " + TimeText(found.ftCreationTime) +
+           " written " + TimeText(found.ftLastWriteTime) + " bytes " + bytes;
+}
+
+void AddFile(const std::string& path, Snapshot* snapshot) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(Widen(path).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FindClose(find);
+    (*snapshot)[path] = FileState(found, path);
+}
+
 void AddTree(const std::string& path, Snapshot* snapshot) {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW(Widen(path + "\\*").c_str(), &found);
@@ -35,16 +50,12 @@ void AddTree(const std::string& path, Snapshot* snapshot) {
         const std::string name = Narrow(found.cFileName);
         if (name == "." || name == "..") continue;
         const std::string full = path + "\\" + name;
-        std::string state = "attributes " + std::to_string(found.dwFileAttributes);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*snapshot)[full] = state;
+            (*snapshot)[full] = "attributes " + std::to_string(found.dwFileAttributes);
             AddTree(full, snapshot);
             continue;
         }
-        std::string bytes;
-        (void)ReadFileBytes(full, &bytes);
-        (*snapshot)[full] = state + " made " + TimeText(found.ftCreationTime) + " written " +
-                            TimeText(found.ftLastWriteTime) + " bytes " + bytes;
+        (*snapshot)[full] = FileState(found, full);
     } while (FindNextFileW(find, &found));
     FindClose(find);
 }
@@ -103,13 +114,13 @@ protected:
     Snapshot TakeSnapshot() {
         Snapshot snapshot;
         AddTree(folder_, &snapshot);
-        for (const std::string& link : ExampleShortcuts()) AddTree(FolderOfLink(link), &snapshot);
+        // The links themselves: under Wine the desktop is the home folder.
+        for (const std::string& link : ExampleShortcuts()) AddFile(link, &snapshot);
+        AddTree(SpecialFolder(CSIDL_PROGRAMS) + "\\" + kProduct, &snapshot);
         AddRegistryKey(HKEY_LOCAL_MACHINE, "HKLM", &snapshot);
         AddRegistryKey(HKEY_CURRENT_USER, "HKCU", &snapshot);
         return snapshot;
     }
-
-    static std::string FolderOfLink(const std::string& link) { return link.substr(0, link.find_last_of('\\')); }
 
     // Walks version 2's wizard to Install in the folder it proposes, and
     // clicks it unless told not to.

@@ -34,6 +34,7 @@ TEST(CommandLine, TheFirstUnknownArgumentIsNamed) {
     EXPECT_EQ(0u, text.find("Unknown switch: /X\n\n"));
     EXPECT_NE(std::string::npos, text.find("/D=<folder>"));
     EXPECT_NE(std::string::npos, text.find("4\tanother installation is running"));
+    EXPECT_NE(std::string::npos, text.find("5\tthe installation was cancelled; nothing was changed"));
 }
 
 class LogTest : public ScratchFolder {};

@@ -91,9 +91,10 @@ const char kExitCodes[] =
     "  0: the installation finished (also: the user chose not to install)\n"
     "  1: the installer could not start: damaged, a switch it does not know or allow, or administrator rights "
     "refused\n"
-    "  2: the installation stopped on an error\n"
+    "  2: the installation stopped on an error; what it changed was put back\n"
     "  3: the installation finished, but some items were not installed\n"
-    "  4: another installation is running (winget: installInProgress)\n";
+    "  4: another installation is running (winget: installInProgress)\n"
+    "  5: the installation was cancelled; what it changed was put back (winget: cancelledByUser)\n";
 
 void PrintScope(ScopeSetting setting) {
     switch (setting) {
