@@ -42,19 +42,22 @@ constexpr uint32_t kProbabilityCount = kLiteral + (kLiteralCoder << 4);  // lc +
 // Inside one length coder.
 constexpr uint32_t kChoice = 0, kChoice2 = 1, kLow = 2, kMid = kLow + 16 * 8, kHigh = kMid + 16 * 8;
 
+// Inlined even where the compiler would not: the symbol loop is hot.
+#define KX_HOT inline __attribute__((always_inline))
+
 // The range decoder, kept in locals while symbols are decoded.
 struct RangeDecoder {
     uint32_t range;
     uint32_t code;
     const uint8_t* in;
 
-    inline void Normalize() {
+    KX_HOT void Normalize() {
         if (range < kTop) {
             range <<= 8;
             code = (code << 8) | *in++;
         }
     }
-    inline uint32_t Bit(uint16_t* probability) {
+    KX_HOT uint32_t Bit(uint16_t* probability) {
         const uint32_t p = *probability;
         const uint32_t bound = (range >> kProbabilityBits) * p;
         uint32_t bit;
@@ -72,13 +75,13 @@ struct RangeDecoder {
         return bit;
     }
     // A bit tree of `bits` levels, most significant bit first.
-    inline uint32_t Tree(uint16_t* probabilities, uint32_t bits) {
+    KX_HOT uint32_t Tree(uint16_t* probabilities, uint32_t bits) {
         uint32_t symbol = 1;
         for (uint32_t i = 0; i < bits; ++i) symbol = (symbol << 1) | Bit(probabilities + symbol);
         return symbol - (1u << bits);
     }
     // The same, least significant bit first.
-    inline uint32_t ReverseTree(uint16_t* probabilities, uint32_t bits) {
+    KX_HOT uint32_t ReverseTree(uint16_t* probabilities, uint32_t bits) {
         uint32_t symbol = 1, result = 0;
         for (uint32_t i = 0; i < bits; ++i) {
             const uint32_t bit = Bit(probabilities + symbol);
@@ -87,7 +90,7 @@ struct RangeDecoder {
         }
         return result;
     }
-    inline uint32_t Direct(uint32_t bits) {
+    KX_HOT uint32_t Direct(uint32_t bits) {
         uint32_t result = 0;
         do {
             range >>= 1;
@@ -98,7 +101,7 @@ struct RangeDecoder {
         } while (--bits != 0);
         return result;
     }
-    inline uint32_t Length(uint16_t* p, uint32_t posState) {
+    KX_HOT uint32_t Length(uint16_t* p, uint32_t posState) {
         if (Bit(p + kChoice) == 0) return Tree(p + kLow + posState * 8, 3);
         if (Bit(p + kChoice2) == 0) return 8 + Tree(p + kMid + posState * 8, 3);
         return 16 + Tree(p + kHigh, 8);
@@ -126,7 +129,11 @@ inline void CopyMatch(uint8_t* dict, uint32_t size, uint32_t& pos, uint32_t dist
         const uint32_t run = std::min(length, size - from);
         uint8_t* to = dict + pos;
         const uint8_t* source = dict + from;
-        for (uint32_t i = 0; i < run; ++i) to[i] = source[i];  // forward: overlapping runs repeat
+        if (distance >= run && run > 16) {
+            std::memmove(to, source, run);  // a source wrapped round may lie just ahead
+        } else {
+            for (uint32_t i = 0; i < run; ++i) to[i] = source[i];  // forward: overlapping runs repeat
+        }
         pos += run;
         length -= run;
         from += run;
