@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace xz {
@@ -15,8 +16,13 @@ enum class LzmaResult { ok, end, damaged };  // ok: call again with more input o
 
 // Bytes decoded since the last dictionary reset, of which the last `full` are
 // within reach of a match.
+struct FreeMemory {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
 struct Window {
-    std::unique_ptr<uint8_t[]> buffer;
+    // From malloc, which says when it has no memory: the nothrow new of the
+    // C++ library would bring its whole exception runtime into the stub.
+    std::unique_ptr<uint8_t[], FreeMemory> buffer;
     uint32_t capacity = 0;  // bytes allocated
     uint32_t size = 0;      // bytes in use for this block, at most capacity
     uint32_t pos = 0;       // where the next byte goes
@@ -35,6 +41,19 @@ struct LzmaState {
     uint32_t pendingLength = 0;  // bytes of a match the window had no room for yet
     uint32_t lc = 0, lp = 0, pb = 0;
 };
+
+// Bytes one symbol may read at most (one per decoded bit), and then some:
+// the chunk buffer's zeroed tail, so that a damaged chunk is caught after
+// the symbol that ran past its end rather than inside it.
+constexpr uint32_t kReadPastEnd = 64;
+
+// The probabilities LZMA needs with lc literal and lp position bits.
+uint32_t LzmaProbabilityCount(uint32_t lc, uint32_t lp);
+
+// Decodes symbols into the window until its position reaches limit (the
+// window's data before it all copied out). Damaged when the chunk's bytes,
+// which end at inEnd, run out first or a symbol is invalid.
+LzmaResult DecodeSymbols(LzmaState& s, uint16_t* probabilities, Window& w, uint32_t limit, const uint8_t* inEnd);
 
 class Lzma2Decoder {
 public:
