@@ -58,9 +58,10 @@ LzmaResult DecodeSymbols(LzmaState& s, uint16_t* probabilities, Window& w, uint3
 class Lzma2Decoder {
 public:
     Lzma2Decoder();
-    // Starts a block whose dictionary holds dictionarySize bytes, of which
-    // only windowSize (not more) are kept. False when the window cannot be
-    // allocated.
+    // Starts a block with a window of windowSize bytes (its dictionary size,
+    // or less when the block is known to be smaller): no match may reach
+    // further back. The window's memory is kept for later blocks. False when
+    // it cannot be allocated.
     bool StartBlock(uint32_t windowSize);
     // Consumes compressed bytes and writes decoded ones. end once the end
     // marker was read and everything was written out.
