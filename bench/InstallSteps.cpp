@@ -45,6 +45,7 @@
 #include "startup/ControlFiles.h"
 #include "startup/PackageLoader.h"
 #include "common/RemoveFolderTree.h"
+#include "common/Rollback.h"
 #include "state/TheInstaller.h"
 #include "state/Workspace.h"
 #include "wizard/PageController.h"
@@ -57,7 +58,7 @@ namespace {
 const char kPartialSuffix[] = ".kxpart";
 const char kInstallFolder[] = "C:\\bench\\out";
 
-enum class Step { Extract, Partial, Check, List, Silent, Installation };
+enum class Step { Extract, Partial, Check, List, Journal, Silent, Installation };
 
 struct StepName {
     const char* name;
@@ -66,7 +67,8 @@ struct StepName {
 
 const StepName kSteps[] = {
     {"extract", Step::Extract}, {"partial", Step::Partial}, {"check", Step::Check},
-    {"list", Step::List},       {"silent", Step::Silent},   {"installation", Step::Installation},
+    {"list", Step::List},       {"journal", Step::Journal}, {"silent", Step::Silent},
+    {"installation", Step::Installation},
 };
 
 double NowMs() {
@@ -125,8 +127,10 @@ std::unordered_map<std::string, int32_t> PayloadIndex(ArchiveHandle archive) {
     return index;
 }
 
-bool PlaceOne(Step step, ArchiveHandle archive, int32_t item, const Line& line, const std::string& listPath) {
+bool PlaceOne(Step step, ArchiveHandle archive, int32_t item, const Line& line, const std::string& listPath,
+              Journal& journal) {
     if (step >= Step::Check && platform::PathExists(line.destination.c_str())) return false;  // must be fresh
+    if (step >= Step::Journal && !journal.NewFile(line.destination)) return false;
     bool placed = false;
     if (step == Step::Extract) {
         placed = ExtractArchiveItem(archive, item, line.destination.c_str()) == ArchiveResult::Ok;
@@ -148,11 +152,15 @@ int32_t RunLadder(Step step, const std::vector<Line>& lines) {
     CreateFolderChain(kInstallFolder);
     int32_t placed = 0;
     const double start = NowMs();
+    Journal journal;
+    if (step >= Step::Journal && !journal.Start(JournalPathIn(kInstallFolder), kInstallFolder)) return 0;
     for (const Line& line : lines) {
         const auto found = index.find(line.name);
-        if (found != index.end() && PlaceOne(step, archive, found->second, line, listPath)) placed += 1;
+        if (found != index.end() && PlaceOne(step, archive, found->second, line, listPath, journal)) placed += 1;
     }
+    journal.Close();
     const double elapsed = NowMs() - start;
+    if (step >= Step::Journal) (void)platform::RemoveFile(JournalPathIn(kInstallFolder).c_str());
     CloseArchive(archive);
     std::printf("ms=%.1f\n", elapsed);
     return placed;
@@ -288,7 +296,7 @@ int32_t RunStep(Step step, const std::vector<Line>& lines) {
 int main(int argc, char** argv) {
     Step step = Step::Extract;
     if (argc != 3 || !ParseStep(argv[1], &step)) {
-        std::fprintf(stderr, "usage: kx_install_steps extract|partial|check|list|silent|installation INSTALLER\n");
+        std::fprintf(stderr, "usage: kx_install_steps extract|partial|check|list|journal|silent|installation INSTALLER\n");
         return 2;
     }
     theInstaller.instance = GetModuleHandleA(nullptr);

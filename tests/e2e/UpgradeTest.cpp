@@ -259,14 +259,17 @@ TEST_F(UpgradeTest, AKilledVersion2IsPutBackByTheNextStart) {
     for (int kill = 1; kill <= kKills; ++kill) {
         SCOPED_TRACE("kill " + std::to_string(kill));
         const size_t killAt = fullJournal * kill / (kKills + 1);
-        ASSERT_TRUE(Start("upgrade-v2", "/S"));
+        const std::string logPath = scratch_ + "\\kill.log";
+        ASSERT_TRUE(Start("upgrade-v2", "/S /LOG=\"" + logPath + "\""));
         WIN32_FILE_ATTRIBUTE_DATA data;
         auto journalSize = [&] {
             if (!GetFileAttributesExW(Widen(journal).c_str(), GetFileExInfoStandard, &data)) return size_t{0};
             return static_cast<size_t>(data.nFileSizeLow);
         };
         ASSERT_TRUE(WaitUntil([&] { return journalSize() >= killAt || installer.HasExited(); }, 4 * kWaitMs, 1));
-        ASSERT_FALSE(installer.HasExited()) << "version 2 finished before the kill";
+        std::string log;
+        (void)ReadFileBytes(logPath, &log);
+        ASSERT_FALSE(installer.HasExited()) << "version 2 finished before the kill:\n" << log;
         installer.Kill();
         ASSERT_TRUE(WaitUntil([&] { return installer.HasExited(); }));
         ASSERT_TRUE(RemoveWorkspaces());

@@ -19,6 +19,17 @@ TEST_F(WizardPagesTest, OpensOnWelcomePageWithWelcomeTextAndNextExit) {
     EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard, ctl::kText)), pkg::kWelcomeText);
     EXPECT_EQ(ControlText(wizard, ctl::kNext), "Next");
     EXPECT_EQ(ControlText(wizard, ctl::kPrevious), "Exit");
+    // The stub's icon (its frames are PNG images) loads and is the window's.
+    DWORD_PTR icon = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(wizard, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, kWaitMs, &icon));
+    EXPECT_NE(icon, 0u);
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(icon), &info));
+    BITMAP colour = {};
+    EXPECT_TRUE(info.hbmColor != nullptr && GetObjectW(info.hbmColor, sizeof colour, &colour) != 0);
+    EXPECT_EQ(colour.bmWidth, GetSystemMetrics(SM_CXICON));
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
     for (int hidden : {ctl::kFolder, ctl::kBrowse, ctl::kFolderPrompt, ctl::kLicensePrompt, ctl::kSummary,
                        ctl::kDesktop, ctl::kStartMenu, ctl::kQuickLaunch, ctl::kStatus, ctl::kCancel, ctl::kCredit}) {
         EXPECT_FALSE(ControlVisible(wizard, hidden)) << "control " << hidden;
