@@ -1,33 +1,41 @@
-// Stand-in until the stub's own decoder arrives: the host decodes with the
-// system's liblzma, the Windows build decodes nothing and calls every stream
-// damaged. Same contract as XzFile.h.
 #include "archive/XzFile.h"
 
 #include <memory>
 
-#ifndef _WIN32
-#include <lzma.h>
-#endif
+#include "archive/XzDecoder.h"
 
 namespace xz {
-
-#ifdef _WIN32
-
-XzFileResult DecompressXzFile(platform::FileHandle, int64_t, int64_t, platform::FileHandle, uint32_t,
-                              const XzProgress&, int64_t* written) {
-    *written = 0;
-    return XzFileResult::damaged;
-}
-
-#else
-
 namespace {
 
-constexpr uint32_t kBufferSize = 1 << 20;
+constexpr uint32_t kInputPiece = 256u << 10;
+constexpr uint32_t kOutputPiece = 1u << 20;
 
-struct LzmaEnd {
-    lzma_stream* stream;
-    ~LzmaEnd() { lzma_end(stream); }
+bool Cancelled(const XzProgress& progress) { return progress.cancelled != nullptr && progress.cancelled(progress.context); }
+
+void Report(const XzProgress& progress, int64_t consumed) {
+    if (progress.report != nullptr) progress.report(progress.context, consumed);
+}
+
+// The input piece by piece, from start to start + length.
+struct InputPieces {
+    platform::FileHandle file;
+    int64_t next;
+    int64_t end;
+    std::unique_ptr<uint8_t[]> buffer{new uint8_t[kInputPiece]};
+    size_t size = 0, pos = 0;
+
+    bool AtEnd() const { return pos == size && next == end; }
+    // Reads the next piece once the last one is used; false on a failed or short read.
+    bool Refill() {
+        if (pos < size || next == end) return true;
+        const int64_t left = end - next;
+        const uint32_t want = left < kInputPiece ? static_cast<uint32_t>(left) : kInputPiece;
+        if (platform::ReadFileAt(file, next, buffer.get(), want) != want) return false;
+        next += want;
+        size = want;
+        pos = 0;
+        return true;
+    }
 };
 
 }  // namespace
@@ -35,39 +43,29 @@ struct LzmaEnd {
 XzFileResult DecompressXzFile(platform::FileHandle in, int64_t start, int64_t length, platform::FileHandle out,
                               uint32_t maxDictionary, const XzProgress& progress, int64_t* written) {
     *written = 0;
-    lzma_stream stream = LZMA_STREAM_INIT;
-    // The decoder's memory is about the dictionary and a few MiB more.
-    if (lzma_stream_decoder(&stream, static_cast<uint64_t>(maxDictionary) + (16u << 20), 0) != LZMA_OK) {
-        return XzFileResult::tooLarge;
-    }
-    LzmaEnd end{&stream};
-    std::unique_ptr<uint8_t[]> input(new uint8_t[kBufferSize]);
-    std::unique_ptr<uint8_t[]> output(new uint8_t[kBufferSize]);
-    int64_t consumed = 0;
-    for (;;) {
-        if (progress.cancelled != nullptr && progress.cancelled(progress.context)) return XzFileResult::cancelled;
-        lzma_action action = LZMA_RUN;
-        if (stream.avail_in == 0 && consumed < length) {
-            const uint32_t want = static_cast<uint32_t>(length - consumed < kBufferSize ? length - consumed : kBufferSize);
-            if (platform::ReadFileAt(in, start + consumed, input.get(), want) != want) return XzFileResult::readFailed;
-            stream.next_in = input.get();
-            stream.avail_in = want;
-            consumed += want;
-            if (progress.report != nullptr) progress.report(progress.context, consumed);
+    if (start < 0 || length < 0) return XzFileResult::readFailed;
+    auto decoder = std::make_unique<XzDecoder>(maxDictionary);
+    std::unique_ptr<uint8_t[]> output(new uint8_t[kOutputPiece]);
+    InputPieces input{in, start, start + length};
+    while (true) {
+        const bool newPiece = input.pos == input.size && !input.AtEnd();
+        if (!input.Refill()) return XzFileResult::readFailed;
+        if (newPiece) Report(progress, input.next - start);
+        if (Cancelled(progress)) return XzFileResult::cancelled;
+        size_t consumed = 0, produced = 0;
+        const XzStatus status = decoder->Decode(input.buffer.get() + input.pos, input.size - input.pos, &consumed,
+                                                output.get(), kOutputPiece, &produced);
+        input.pos += consumed;
+        if (produced > 0) {
+            if (!platform::WriteToFile(out, output.get(), static_cast<uint32_t>(produced))) return XzFileResult::writeFailed;
+            *written += static_cast<int64_t>(produced);
         }
-        if (stream.avail_in == 0 && consumed == length) action = LZMA_FINISH;
-        stream.next_out = output.get();
-        stream.avail_out = kBufferSize;
-        const lzma_ret ret = lzma_code(&stream, action);
-        const uint32_t produced = kBufferSize - static_cast<uint32_t>(stream.avail_out);
-        if (produced > 0 && !platform::WriteToFile(out, output.get(), produced)) return XzFileResult::writeFailed;
-        *written += produced;
-        if (ret == LZMA_STREAM_END) return stream.avail_in == 0 && consumed == length ? XzFileResult::ok : XzFileResult::damaged;
-        if (ret == LZMA_MEMLIMIT_ERROR) return XzFileResult::tooLarge;
-        if (ret != LZMA_OK) return XzFileResult::damaged;
+        if (status == XzStatus::damaged) return XzFileResult::damaged;
+        if (status == XzStatus::tooLarge) return XzFileResult::tooLarge;
+        if (status == XzStatus::streamEnd) return input.AtEnd() ? XzFileResult::ok : XzFileResult::damaged;
+        // Nothing left to give and nothing more came out: the stream is cut short.
+        if (input.AtEnd() && produced < kOutputPiece && consumed == 0) return XzFileResult::damaged;
     }
 }
-
-#endif
 
 }  // namespace xz

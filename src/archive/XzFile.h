@@ -1,5 +1,6 @@
 #pragma once
-// Decompresses an .xz stream held in a file region into another file.
+// Decompressing an .xz stream held in part of one file into another file,
+// through the platform's file calls, with progress and cancellation.
 
 #include <cstdint>
 
@@ -7,17 +8,25 @@
 
 namespace xz {
 
+// The largest dictionary a solid package may ask for: what the packer's
+// strongest setting uses, and what the installer is prepared to allocate.
 constexpr uint32_t kMaxSolidDictionary = 64u << 20;
 
 enum class XzFileResult { ok, damaged, tooLarge, cancelled, readFailed, writeFailed };
 
+// Both calls are optional. report gets the input bytes consumed so far; both
+// are called on the decompressing thread, every 256 KiB of input and after
+// every write.
 struct XzProgress {
     void (*report)(void* context, int64_t consumedInputBytes) = nullptr;
     bool (*cancelled)(void* context) = nullptr;
     void* context = nullptr;
 };
 
-// Decompresses the length bytes at start of in into out (written from out's current position).
+// Decompresses the length bytes at start of in, which must be exactly one
+// .xz stream, into out (written from out's current position). *written gets
+// the bytes written, also on failure. damaged also for a stream cut short or
+// followed by anything; tooLarge for a dictionary over maxDictionary.
 XzFileResult DecompressXzFile(platform::FileHandle in, int64_t start, int64_t length, platform::FileHandle out,
                               uint32_t maxDictionary, const XzProgress& progress, int64_t* written);
 
