@@ -30,6 +30,37 @@ Bytes Contents(const uint8_t* data, size_t size) {
     return out;
 }
 
+// liblzma's stream of contents. The one-block encoder is kept from run to
+// run: liblzma then reuses its tables when the sizes stay the same, where a
+// fresh encoder would map and clear megabytes each run. (liblzma 5.4's
+// multi-block encoder overruns its buffer when reused with another block
+// size: that one is made afresh.)
+Bytes CompressReusing(const Bytes& contents, const xztest::XzOptions& options) {
+    static lzma_stream single = LZMA_STREAM_INIT;
+    if (options.blockSize != 0) return xztest::Compress(contents, options);
+    lzma_options_lzma lzma2{};
+    if (lzma_lzma_preset(&lzma2, options.preset)) return {};
+    lzma2.dict_size = options.dictionary;
+    lzma_options_bcj bcj{};
+    bcj.start_offset = options.x86Start;
+    lzma_filter filters[3];
+    int n = 0;
+    if (options.x86) filters[n++] = {LZMA_FILTER_X86, options.x86Start != 0 ? &bcj : nullptr};
+    filters[n++] = {LZMA_FILTER_LZMA2, &lzma2};
+    filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
+    lzma_stream& s = single;
+    lzma_ret ret = lzma_stream_encoder(&s, filters, options.check);
+    if (ret != LZMA_OK) return {};
+    Bytes out(lzma_stream_buffer_bound(contents.size()) + 4096);
+    s.next_in = contents.data();
+    s.avail_in = contents.size();
+    s.next_out = out.data();
+    s.avail_out = out.size();
+    ret = lzma_code(&s, LZMA_FINISH);
+    out.resize(out.size() - s.avail_out);
+    return ret == LZMA_STREAM_END ? out : Bytes{};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -39,15 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     xztest::XzOptions options;
     options.preset = data[0] % 10;
     if (data[0] & 0x80) options.preset |= LZMA_PRESET_EXTREME;
-    // The largest dictionaries cost the encoder most: one run in sixteen.
-    const uint32_t d = data[1] & 0x0F;
-    options.dictionary = kDictionaries[d == 0 ? 5 : (d == 1 ? 4 : d % 4)];
+    // The largest dictionaries cost the encoder most: 64 MiB one run in 64,
+    // 8 MiB one in 32.
+    const uint32_t d = (data[1] & 0x0F) << 2 | (data[3] & 3);
+    options.dictionary = kDictionaries[d == 0 ? 5 : (d < 3 ? 4 : d % 4)];
     options.x86 = (data[1] & 0x10) != 0;
     options.x86Start = (data[1] & 0x20) != 0 ? uint32_t(data[2]) << 4 : 0;
     options.check = kChecks[(data[1] >> 6) & 3];
-    options.blockSize = (data[2] & 1) != 0 ? 100 + data[3] * 61u : 0;
+    options.blockSize = (data[2] & 7) == 1 ? 100 + data[3] * 61u : 0;  // many blocks: one run in eight
     const Bytes contents = Contents(data + 4, size - 4);
-    const Bytes stream = xztest::Compress(contents, options);
+    const Bytes stream = CompressReusing(contents, options);
     if (stream.empty()) std::abort();  // liblzma refused options the packer may use
     const size_t inPiece = 1 + data[3] % 97 * (data[2] >> 1);
     const size_t outPiece = 1 + data[2] * 131u;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace xz {
@@ -15,8 +16,13 @@ enum class LzmaResult { ok, end, damaged };  // ok: call again with more input o
 
 // Bytes decoded since the last dictionary reset, of which the last `full` are
 // within reach of a match.
+struct FreeMemory {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
 struct Window {
-    std::unique_ptr<uint8_t[]> buffer;
+    // From malloc, which says when it has no memory: the nothrow new of the
+    // C++ library would bring its whole exception runtime into the stub.
+    std::unique_ptr<uint8_t[], FreeMemory> buffer;
     uint32_t capacity = 0;  // bytes allocated
     uint32_t size = 0;      // bytes in use for this block, at most capacity
     uint32_t pos = 0;       // where the next byte goes
@@ -36,12 +42,26 @@ struct LzmaState {
     uint32_t lc = 0, lp = 0, pb = 0;
 };
 
+// Bytes one symbol may read at most (one per decoded bit), and then some:
+// the chunk buffer's zeroed tail, so that a damaged chunk is caught after
+// the symbol that ran past its end rather than inside it.
+constexpr uint32_t kReadPastEnd = 64;
+
+// The probabilities LZMA needs with lc literal and lp position bits.
+uint32_t LzmaProbabilityCount(uint32_t lc, uint32_t lp);
+
+// Decodes symbols into the window until its position reaches limit (the
+// window's data before it all copied out). Damaged when the chunk's bytes,
+// which end at inEnd, run out first or a symbol is invalid.
+LzmaResult DecodeSymbols(LzmaState& s, uint16_t* probabilities, Window& w, uint32_t limit, const uint8_t* inEnd);
+
 class Lzma2Decoder {
 public:
     Lzma2Decoder();
-    // Starts a block whose dictionary holds dictionarySize bytes, of which
-    // only windowSize (not more) are kept. False when the window cannot be
-    // allocated.
+    // Starts a block with a window of windowSize bytes (its dictionary size,
+    // or less when the block is known to be smaller): no match may reach
+    // further back. The window's memory is kept for later blocks. False when
+    // it cannot be allocated.
     bool StartBlock(uint32_t windowSize);
     // Consumes compressed bytes and writes decoded ones. end once the end
     // marker was read and everything was written out.

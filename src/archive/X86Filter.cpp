@@ -25,7 +25,7 @@ size_t X86Filter::Convert(uint8_t* data, size_t size) {
     uint32_t mask = previousMask_;
     size_t i = 0;
     while (i <= limit) {
-        if (data[i] != 0xE8 && data[i] != 0xE9) {
+        if ((data[i] & 0xFE) != 0xE8) {  // neither E8 nor E9
             ++i;
             continue;
         }

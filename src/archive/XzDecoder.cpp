@@ -274,7 +274,7 @@ XzStatus XzDecoder::TakeBlockCheck() {
     uint8_t record[16];
     PutLe64(record, blockHeaderSize_ + compressed_ + checkSize_);
     PutLe64(record + 8, uncompressed_);
-    blockSizes_.Update(record, sizeof record);
+    blockSizes_ = UpdateCrc32(blockSizes_, record, sizeof record);
     ++blocks_;
     stage_ = Stage::blockStart;
     return XzStatus::needMore;
@@ -288,10 +288,7 @@ XzStatus XzDecoder::TakeIndexByte(uint8_t b) {
         fixed_[have_++] = b;
         if (have_ < 4) return XzStatus::needMore;
         if (ReadLe32(fixed_) != indexCrc_) return XzStatus::damaged;
-        uint8_t decoded[32], listed[32];
-        blockSizes_.Finish(decoded);
-        indexSizes_.Finish(listed);
-        if (std::memcmp(decoded, listed, sizeof decoded) != 0) return XzStatus::damaged;
+        if (blockSizes_ != indexSizes_) return XzStatus::damaged;
         stage_ = Stage::streamFooter;
         need_ = kStreamHeaderSize;
         have_ = 0;
@@ -334,7 +331,7 @@ XzStatus XzDecoder::TakeIndexField(uint64_t value) {
             uint8_t record[16];
             PutLe64(record, recordUnpadded_);
             PutLe64(record + 8, value);
-            indexSizes_.Update(record, sizeof record);
+            indexSizes_ = UpdateCrc32(indexSizes_, record, sizeof record);
             --recordsLeft_;
             indexField_ = IndexField::unpadded;
             break;

@@ -86,11 +86,12 @@ private:
     size_t filteredStart_ = 0, filteredReady_ = 0, filteredEnd_ = 0;
     bool lzmaEnded_ = false;
 
-    // The index, against the blocks as decoded: their count and a digest of
-    // their sizes, the same over the index records.
+    // The index, against the blocks as decoded: their count and a CRC32 of
+    // their sizes, the same over the index records. (Each block's data has
+    // its own check; this finds an index that does not fit the blocks.)
     uint64_t blocks_ = 0;
-    Sha256 blockSizes_;
-    Sha256 indexSizes_;
+    uint32_t blockSizes_ = 0;
+    uint32_t indexSizes_ = 0;
     uint64_t recordsLeft_ = 0;
     uint64_t recordUnpadded_ = 0;
     IndexField indexField_ = IndexField::count;

@@ -14,9 +14,10 @@ constexpr uint32_t kMaxSolidDictionary = 64u << 20;
 
 enum class XzFileResult { ok, damaged, tooLarge, cancelled, readFailed, writeFailed };
 
-// Both calls are optional. report gets the input bytes consumed so far; both
-// are called on the decompressing thread, every 256 KiB of input and after
-// every write.
+// Both calls are optional and made on the decompressing thread. report gets
+// the input bytes read so far, as each 256 KiB piece is read (the last call
+// gives the whole length); cancelled is asked before every decoding step, at
+// most 256 KiB of input or 1 MiB of output apart.
 struct XzProgress {
     void (*report)(void* context, int64_t consumedInputBytes) = nullptr;
     bool (*cancelled)(void* context) = nullptr;
