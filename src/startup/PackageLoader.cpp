@@ -22,7 +22,6 @@ namespace {
 constexpr int32_t kBackgroundPageKeyPosition = 18;
 constexpr int32_t kImageSlotPosition = 16;
 constexpr int kPlacementLineCharacters = 4;
-constexpr int64_t kSolidCheckChunkSize = 1 << 20;
 // The archive reader's sizes and offsets are signed 32-bit numbers.
 constexpr int64_t kLargestArchiveCopy = INT32_MAX;
 
@@ -113,28 +112,6 @@ CopyResult CopyPlainArchive(InstallerState& state, const package::PackageLocatio
     return CopyResult::Copied;
 }
 
-// Compares a solid archive's stream with its integrity record before any
-// of it is decompressed: the stream's own checks do not cover every byte.
-CopyResult CheckSolidRecord(InstallerState& state, const package::PackageLocation& where,
-                            platform::UniqueFile& input, platform::UniqueFile& output) {
-    std::unique_ptr<char[]> buffer(new char[kSolidCheckChunkSize]);
-    uint32_t crc = 0;
-    for (int64_t done = 0; done < where.StreamLength();) {
-        if (StopForCancel(state)) return StoppedForCancel(state, input, output);
-        const uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(kSolidCheckChunkSize, where.StreamLength() - done));
-        if (platform::ReadFileAt(input.Get(), where.archiveStart + done, buffer.get(), chunk) != chunk) {
-            return CopyResult::Damaged;
-        }
-        crc = UpdateCrc32(crc, buffer.get(), chunk);
-        done += chunk;
-    }
-    if (crc != where.expectedCrc) {
-        LogEvent("package damaged: its CRC-32 does not match its integrity record");
-        return CopyResult::Damaged;
-    }
-    return CopyResult::Copied;
-}
-
 struct SolidProgress {
     InstallerState* state;
     const CopyProgress* progress;
@@ -152,8 +129,15 @@ bool SolidCancelled(void* context) { return StopForCancel(*static_cast<const Sol
 CopyResult DecompressSolidArchive(InstallerState& state, const package::PackageLocation& where,
                                   platform::UniqueFile& input, platform::UniqueFile& output,
                                   const CopyProgress& progress) {
-    const CopyResult checked = CheckSolidRecord(state, where, input, output);
-    if (checked != CopyResult::Copied) return checked;
+    // The stream's own checks do not cover every byte: its record is
+    // compared first, before any of it is decompressed. That pass is short
+    // (it reads, and the CRC-32 is folded); a cancel waits for its end.
+    std::string reason;
+    if (!package::CheckIntegrity(input.Get(), where, &reason)) {
+        LogEvent("package damaged: " + reason);
+        return CopyResult::Damaged;
+    }
+    if (StopForCancel(state)) return StoppedForCancel(state, input, output);
     if (progress.setRange) progress.setRange(static_cast<int32_t>(where.StreamLength() / kMegabyte));
     SolidProgress context = {&state, &progress};
     xz::XzProgress reporting;
@@ -165,15 +149,12 @@ CopyResult DecompressSolidArchive(InstallerState& state, const package::PackageL
                                                          output.Get(), xz::kMaxSolidDictionary, reporting, &written);
     if (result == xz::XzFileResult::cancelled) return StoppedForCancel(state, input, output);
     if (result == xz::XzFileResult::writeFailed) return CopyResult::WriteFailed;
-    if (result != xz::XzFileResult::ok) {
-        LogEvent(result == xz::XzFileResult::tooLarge ? "package damaged: its stream asks for more memory than allowed"
-                                                       : "package damaged: its stream cannot be decompressed");
-        return CopyResult::Damaged;
-    }
+    // A dictionary above the limit (tooLarge) is damage too: never allocated.
     package::PackageLocation copy;
-    std::string reason;
-    if (written > kLargestArchiveCopy || !package::CheckPlainArchive(output.Get(), written, &copy, &reason)) {
-        LogEvent("package damaged: its decompressed archive: " + (reason.empty() ? "too large" : reason));
+    if (result != xz::XzFileResult::ok || written > kLargestArchiveCopy ||
+        !package::CheckPlainArchive(output.Get(), written, &copy, &reason)) {
+        LogEvent("package damaged: its stream does not decompress to a whole archive" +
+                 (reason.empty() ? reason : ": " + reason));
         return CopyResult::Damaged;
     }
     LogEvent("package: " + std::to_string(where.archiveLength) + " bytes, solid, CRC-32 matches its integrity "
