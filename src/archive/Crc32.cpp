@@ -1,7 +1,5 @@
 #include "archive/Crc32.h"
 
-#include <zlib.h>
-
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -12,15 +10,31 @@ namespace {
 
 constexpr size_t kFoldBlock = 128;
 
-uint32_t TableCrc32(uint32_t crc, const unsigned char* data, size_t size) {
-    // zlib takes at most 4 GiB - 1 bytes per call.
-    while (size > 0) {
-        const uInt chunk = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
-        crc = static_cast<uint32_t>(crc32(crc, data, chunk));
-        data += chunk;
-        size -= chunk;
+struct CrcTable {
+    uint32_t entries[256];
+};
+
+constexpr CrcTable MakeCrcTable() {
+    CrcTable table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table.entries[i] = c;
     }
-    return crc;
+    return table;
+}
+
+// Made by the compiler: read-only data, and no first use for two threads
+// to race over.
+constexpr CrcTable kCrcTable = MakeCrcTable();
+
+// A byte at a time: for the few bytes the folding leaves, and for
+// processors without carry-less multiplication. (zlib's own is not used:
+// the shipped programs hand zlib this one, see ZlibChecks.cpp.)
+uint32_t TableCrc32(uint32_t crc, const unsigned char* data, size_t size) {
+    crc = ~crc;
+    for (; size > 0; --size) crc = kCrcTable.entries[(crc ^ *data++) & 0xFF] ^ (crc >> 8);
+    return ~crc;
 }
 
 #ifdef KX_CRC32_FOLDING

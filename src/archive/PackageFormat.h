@@ -16,6 +16,18 @@
 //
 // The archive is found by the trailer alone. The padding belongs to the stub
 // part: the reader locates the archive from its own end record.
+//
+// A solid package has the same frame, but its L bytes are one .xz stream
+// whose content is the ZIP archive, followed by the integrity record:
+//
+//   +----------------------+  S - 8 - L
+//   | .xz stream           |  L - 16 bytes: FD 37 7A 58 5A 00 ... 59 5A
+//   +----------------------+  S - 8 - 16
+//   | KXCRC32=XXXXXXXX     |  CRC-32 of the stream's bytes, upper-case hex
+//   +----------------------+  S - 8
+//
+// The stub tells the two apart by the archive's first bytes, and decompresses
+// a solid one into its archive copy, which is then read like a plain archive.
 
 #include <cstdint>
 
@@ -32,6 +44,13 @@ constexpr uint32_t kControlFolderLength = 11;
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
+
+// An .xz stream begins with these 6 bytes and ends with "YZ".
+constexpr unsigned char kXzMagic[6] = {0xFD, 0x37, 0x7A, 0x58, 0x5A, 0x00};
+constexpr uint32_t kXzMagicSize = 6;
+constexpr unsigned char kXzFooterMagic[2] = {0x59, 0x5A};
+// Stream header and stream footer.
+constexpr uint32_t kXzFrameSize = 12 + 12;
 
 constexpr uint32_t kLocalHeaderSize = 30;
 constexpr uint32_t kCentralHeaderSize = 46;

@@ -121,6 +121,63 @@ bool CheckDirectory(platform::FileHandle file, const PackageLocation& where, con
     return true;
 }
 
+// The structure of the ZIP archive that where describes; signature is its
+// first four bytes.
+bool CheckZipArchive(platform::FileHandle file, uint32_t signature, PackageLocation* where, std::string* reason) {
+    const int64_t length = where->archiveLength;
+    EndRecord end;
+    if (!FindEndRecord(file, *where, &end)) {
+        *reason = "the archive has no valid end record";
+        return false;
+    }
+    const bool empty = end.entryCount == 0 && signature == kEndRecordSignature;
+    if (signature != kLocalHeaderSignature && !empty) {
+        *reason = "the archive does not begin with a ZIP header";
+        return false;
+    }
+    if (!CheckDirectory(file, *where, end, reason)) return false;
+    unsigned char last[kIntegrityRecordSize] = {};
+    if (length >= kIntegrityRecordSize &&
+        !ReadExactly(file, where->ArchiveEnd() - kIntegrityRecordSize, last, sizeof last)) {
+        *reason = "the archive cannot be read";
+        return false;
+    }
+    if (!ReadIntegrityRecord(last, &where->hasIntegrityRecord, &where->expectedCrc)) {
+        *reason = "the archive's integrity record is malformed";
+        return false;
+    }
+    where->coveredLength = where->hasIntegrityRecord ? length - kIntegrityRecordSize : 0;
+    return true;
+}
+
+// A solid archive: the .xz magic (already seen), the stream's footer magic
+// and the integrity record right after the stream, which covers all of it.
+// The stream's inside is checked by its decoder.
+bool CheckSolidArchive(platform::FileHandle file, PackageLocation* where, std::string* reason) {
+    if (where->archiveLength < kXzFrameSize + kIntegrityCommentLength) {
+        *reason = "the solid archive is too short";
+        return false;
+    }
+    unsigned char tail[2 + kIntegrityCommentLength];
+    if (!ReadExactly(file, where->ArchiveEnd() - sizeof tail, tail, sizeof tail)) {
+        *reason = "the archive cannot be read";
+        return false;
+    }
+    if (std::memcmp(tail, kXzFooterMagic, sizeof kXzFooterMagic) != 0) {
+        *reason = "the solid archive's stream does not end where its integrity record begins";
+        return false;
+    }
+    bool present = false;
+    if (!ReadIntegrityComment(tail + 2, &present, &where->expectedCrc) || !present) {
+        *reason = "the solid archive's integrity record is missing or malformed";
+        return false;
+    }
+    where->isSolid = true;
+    where->hasIntegrityRecord = true;
+    where->coveredLength = where->archiveLength - kIntegrityCommentLength;
+    return true;
+}
+
 // Checks the archive that a trailer ending at packageEnd describes.
 bool CheckCandidate(platform::FileHandle file, int64_t packageEnd, PackageLocation* where, std::string* reason) {
     const int64_t trailerAt = packageEnd - kTrailerSize;
@@ -140,35 +197,14 @@ bool CheckCandidate(platform::FileHandle file, int64_t packageEnd, PackageLocati
     }
     where->archiveStart = trailerAt - length;
     where->archiveLength = length;
-    unsigned char first[4];
+    where->isSolid = false;
+    unsigned char first[kXzMagicSize];
     if (length < kEndRecordSize || !ReadExactly(file, where->archiveStart, first, sizeof first)) {
         *reason = "the archive is too short";
         return false;
     }
-    EndRecord end;
-    if (!FindEndRecord(file, *where, &end)) {
-        *reason = "the archive has no valid end record";
-        return false;
-    }
-    const uint32_t signature = ReadLe32(first);
-    const bool empty = end.entryCount == 0 && signature == kEndRecordSignature;
-    if (signature != kLocalHeaderSignature && !empty) {
-        *reason = "the archive does not begin with a ZIP header";
-        return false;
-    }
-    if (!CheckDirectory(file, *where, end, reason)) return false;
-    unsigned char last[kIntegrityRecordSize] = {};
-    if (length >= kIntegrityRecordSize &&
-        !ReadExactly(file, where->ArchiveEnd() - kIntegrityRecordSize, last, sizeof last)) {
-        *reason = "the archive cannot be read";
-        return false;
-    }
-    if (!ReadIntegrityRecord(last, &where->hasIntegrityRecord, &where->expectedCrc)) {
-        *reason = "the archive's integrity record is malformed";
-        return false;
-    }
-    where->coveredLength = where->hasIntegrityRecord ? length - kIntegrityRecordSize : 0;
-    return true;
+    if (std::memcmp(first, kXzMagic, kXzMagicSize) == 0) return CheckSolidArchive(file, where, reason);
+    return CheckZipArchive(file, ReadLe32(first), where, reason);
 }
 
 }  // namespace
@@ -206,11 +242,14 @@ bool FindCertificateTable(platform::FileHandle file, int64_t fileSize, Certifica
 bool ReadIntegrityRecord(const unsigned char* lastBytes, bool* present, uint32_t* crc) {
     *present = false;
     *crc = 0;
-    const unsigned char* comment = lastBytes + kEndRecordSize;
-    if (ReadLe32(lastBytes) != kEndRecordSignature || ReadLe16(lastBytes + 20) != kIntegrityCommentLength ||
-        std::memcmp(comment, kIntegrityPrefix, kIntegrityPrefixLength) != 0) {
-        return true;
-    }
+    if (ReadLe32(lastBytes) != kEndRecordSignature || ReadLe16(lastBytes + 20) != kIntegrityCommentLength) return true;
+    return ReadIntegrityComment(lastBytes + kEndRecordSize, present, crc);
+}
+
+bool ReadIntegrityComment(const unsigned char* comment, bool* present, uint32_t* crc) {
+    *present = false;
+    *crc = 0;
+    if (std::memcmp(comment, kIntegrityPrefix, kIntegrityPrefixLength) != 0) return true;
     uint32_t value = 0;
     for (uint32_t i = kIntegrityPrefixLength; i < kIntegrityCommentLength; ++i) {
         const int digit = HexDigitValue(comment[i]);
@@ -245,6 +284,18 @@ bool LocatePackage(platform::FileHandle file, PackageLocation* location, std::st
     }
     *reason = firstReason;
     return false;
+}
+
+bool CheckPlainArchive(platform::FileHandle file, int64_t length, PackageLocation* location, std::string* reason) {
+    *location = PackageLocation();
+    location->fileSize = length;
+    location->archiveLength = length;
+    unsigned char first[4];
+    if (length < kEndRecordSize || !ReadExactly(file, 0, first, sizeof first)) {
+        *reason = "the archive is too short";
+        return false;
+    }
+    return CheckZipArchive(file, ReadLe32(first), location, reason);
 }
 
 bool CheckIntegrity(platform::FileHandle file, const PackageLocation& location, std::string* reason) {

@@ -38,26 +38,38 @@ bool FindCertificateTable(platform::FileHandle file, int64_t fileSize, Certifica
 struct PackageLocation {
     int64_t fileSize = 0;
     bool isSigned = false;        // a certificate table ends the file
+    bool isSolid = false;         // the archive is an .xz stream of the ZIP archive, then its record
     int64_t archiveStart = 0;
     int64_t archiveLength = 0;
     bool hasIntegrityRecord = false;
     uint32_t expectedCrc = 0;     // of the first coveredLength archive bytes
     int64_t coveredLength = 0;
     int64_t ArchiveEnd() const { return archiveStart + archiveLength; }
+    // A solid archive's .xz stream: every byte its integrity record covers.
+    int64_t StreamLength() const { return coveredLength; }
 };
 
 // Locates the package and checks its structure: a trailer whose length is
 // positive and fits the file, an archive that begins with a local header (or
 // is empty), an end record that ends the archive, a central directory inside
 // the archive whose every header can be read and points inside it, and a
-// well-formed integrity record when there is one. False, with a short
+// well-formed integrity record when there is one. A solid archive instead
+// begins with the .xz magic, its stream ends with the footer magic, and its
+// integrity record, which it must have, is well-formed. False, with a short
 // lower-case reason, when there is no whole package.
 bool LocatePackage(platform::FileHandle file, PackageLocation* location, std::string* reason);
+
+// The same structural checks of a ZIP archive for a file whose first length
+// bytes are the archive alone, without stub or trailer: a solid package's
+// decompressed copy.
+bool CheckPlainArchive(platform::FileHandle file, int64_t length, PackageLocation* location, std::string* reason);
 
 // Recognises the integrity record by the archive's last 38 bytes alone.
 // Returns false only for a record whose prefix matches but whose digits are
 // not 8 upper-case hexadecimal digits; *present tells whether there is one.
 bool ReadIntegrityRecord(const unsigned char* lastBytes, bool* present, uint32_t* crc);
+// The same for the 16-byte comment alone (a solid archive's record).
+bool ReadIntegrityComment(const unsigned char* comment, bool* present, uint32_t* crc);
 
 // Reads the bytes the integrity record covers and compares their CRC-32.
 // True when there is no record, or it matches.

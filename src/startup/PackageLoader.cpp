@@ -1,6 +1,7 @@
 #include "startup/PackageLoader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
 #include "archive/PackageLocator.h"
+#include "archive/XzFile.h"
 #include "platform/Platform.h"
 #include "common/RemoveFolderTree.h"
 #include "common/Log.h"
@@ -20,6 +22,8 @@ namespace {
 constexpr int32_t kBackgroundPageKeyPosition = 18;
 constexpr int32_t kImageSlotPosition = 16;
 constexpr int kPlacementLineCharacters = 4;
+// The archive reader's sizes and offsets are signed 32-bit numbers.
+constexpr int64_t kLargestArchiveCopy = INT32_MAX;
 
 bool StopForCancel(const InstallerState& state) { return state.cancelLoading.load(std::memory_order_acquire); }
 
@@ -71,6 +75,93 @@ void RecordControlItem(InstallerState& state, const char* name, const std::strin
     state.backgroundRecordCount += 1;
 }
 
+CopyResult StoppedForCancel(InstallerState& state, platform::UniqueFile& input, platform::UniqueFile& output) {
+    input.Reset();
+    output.Reset();
+    state.loaderStopped.store(true, std::memory_order_release);
+    return CopyResult::Cancelled;
+}
+
+// The plain archive, copied as it is.
+CopyResult CopyPlainArchive(InstallerState& state, const package::PackageLocation& where, platform::UniqueFile& input,
+                            platform::UniqueFile& output, const CopyProgress& progress) {
+    const int64_t length = where.archiveLength;
+    if (progress.setRange) progress.setRange(static_cast<int32_t>(length / kMegabyte));
+    std::unique_ptr<char[]> buffer(new char[kCopyChunkSize + 1]);
+    // The copy reads every byte anyway: the integrity check needs no second
+    // pass, and the folded CRC-32 keeps up with the copy.
+    uint32_t crc = 0;
+    for (int64_t copied = 0; copied < length;) {
+        if (StopForCancel(state)) return StoppedForCancel(state, input, output);
+        const uint32_t chunk = static_cast<uint32_t>(copied + kCopyChunkSize >= length ? length - copied : kCopyChunkSize);
+        if (platform::ReadFileAt(input.Get(), where.archiveStart + copied, buffer.get(), chunk) != chunk) {
+            return CopyResult::Damaged;
+        }
+        const int64_t covered = std::max<int64_t>(0, std::min<int64_t>(chunk, where.coveredLength - copied));
+        crc = UpdateCrc32(crc, buffer.get(), static_cast<size_t>(covered));
+        if (!platform::WriteToFile(output.Get(), buffer.get(), chunk)) return CopyResult::WriteFailed;
+        copied += chunk;
+        if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
+    }
+    if (where.hasIntegrityRecord && crc != where.expectedCrc) {
+        LogEvent("package damaged: its CRC-32 does not match its integrity record");
+        return CopyResult::Damaged;
+    }
+    LogEvent("package: " + std::to_string(length) + " bytes, " +
+             (where.hasIntegrityRecord ? "CRC-32 matches its integrity record" : "no integrity record"));
+    return CopyResult::Copied;
+}
+
+struct SolidProgress {
+    InstallerState* state;
+    const CopyProgress* progress;
+};
+
+void ReportSolidProgress(void* context, int64_t consumedInputBytes) {
+    const SolidProgress* solid = static_cast<const SolidProgress*>(context);
+    if (solid->progress->setPosition) solid->progress->setPosition(static_cast<int32_t>(consumedInputBytes / kMegabyte));
+}
+
+bool SolidCancelled(void* context) { return StopForCancel(*static_cast<const SolidProgress*>(context)->state); }
+
+// The solid archive, decompressed into the copy, which must then be a whole
+// ZIP archive. The bar runs over the installer's bytes.
+CopyResult DecompressSolidArchive(InstallerState& state, const package::PackageLocation& where,
+                                  platform::UniqueFile& input, platform::UniqueFile& output,
+                                  const CopyProgress& progress) {
+    // The stream's own checks do not cover every byte: its record is
+    // compared first, before any of it is decompressed. That pass is short
+    // (it reads, and the CRC-32 is folded); a cancel waits for its end.
+    std::string reason;
+    if (!package::CheckIntegrity(input.Get(), where, &reason)) {
+        LogEvent("package damaged: " + reason);
+        return CopyResult::Damaged;
+    }
+    if (StopForCancel(state)) return StoppedForCancel(state, input, output);
+    if (progress.setRange) progress.setRange(static_cast<int32_t>(where.StreamLength() / kMegabyte));
+    SolidProgress context = {&state, &progress};
+    xz::XzProgress reporting;
+    reporting.report = ReportSolidProgress;
+    reporting.cancelled = SolidCancelled;
+    reporting.context = &context;
+    int64_t written = 0;
+    const xz::XzFileResult result = xz::DecompressXzFile(input.Get(), where.archiveStart, where.StreamLength(),
+                                                         output.Get(), xz::kMaxSolidDictionary, reporting, &written);
+    if (result == xz::XzFileResult::cancelled) return StoppedForCancel(state, input, output);
+    if (result == xz::XzFileResult::writeFailed) return CopyResult::WriteFailed;
+    // A dictionary above the limit (tooLarge) is damage too: never allocated.
+    package::PackageLocation copy;
+    if (result != xz::XzFileResult::ok || written > kLargestArchiveCopy ||
+        !package::CheckPlainArchive(output.Get(), written, &copy, &reason)) {
+        LogEvent("package damaged: its stream does not decompress to a whole archive" +
+                 (reason.empty() ? reason : ": " + reason));
+        return CopyResult::Damaged;
+    }
+    LogEvent("package: " + std::to_string(where.archiveLength) + " bytes, solid, CRC-32 matches its integrity "
+             "record; " + std::to_string(written) + " bytes decompressed");
+    return CopyResult::Copied;
+}
+
 }  // namespace
 
 CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
@@ -89,38 +180,10 @@ CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPat
     // (a cancel, a failure, a killed process), it takes the copy with it.
     platform::UniqueFile output(platform::CreateHeldFile(archiveCopyPath.c_str()));
     if (!output.IsOpen()) return CopyResult::WriteFailed;
-
-    const int64_t length = where.archiveLength;
-    if (progress.setRange) progress.setRange(static_cast<int32_t>(length / kMegabyte));
-    std::unique_ptr<char[]> buffer(new char[kCopyChunkSize + 1]);
-    // The copy reads every byte anyway: the integrity check needs no second
-    // pass, and the folded CRC-32 keeps up with the copy.
-    uint32_t crc = 0;
-    for (int64_t copied = 0; copied < length;) {
-        if (StopForCancel(state)) {
-            input.Reset();
-            output.Reset();
-            state.loaderStopped.store(true, std::memory_order_release);
-            return CopyResult::Cancelled;
-        }
-        const uint32_t chunk = static_cast<uint32_t>(copied + kCopyChunkSize >= length ? length - copied : kCopyChunkSize);
-        if (platform::ReadFileAt(input.Get(), where.archiveStart + copied, buffer.get(), chunk) != chunk) {
-            return CopyResult::Damaged;
-        }
-        const int64_t covered = std::max<int64_t>(0, std::min<int64_t>(chunk, where.coveredLength - copied));
-        crc = UpdateCrc32(crc, buffer.get(), static_cast<size_t>(covered));
-        if (!platform::WriteToFile(output.Get(), buffer.get(), chunk)) return CopyResult::WriteFailed;
-        copied += chunk;
-        if (progress.setPosition) progress.setPosition(static_cast<int32_t>(copied / kMegabyte));
-    }
-    if (where.hasIntegrityRecord && crc != where.expectedCrc) {
-        LogEvent("package damaged: its CRC-32 does not match its integrity record");
-        return CopyResult::Damaged;
-    }
-    LogEvent("package: " + std::to_string(length) + " bytes, " +
-             (where.hasIntegrityRecord ? "CRC-32 matches its integrity record" : "no integrity record"));
-    KeepArchiveCopy(output.Release());
-    return CopyResult::Copied;
+    const CopyResult result = where.isSolid ? DecompressSolidArchive(state, where, input, output, progress)
+                                            : CopyPlainArchive(state, where, input, output, progress);
+    if (result == CopyResult::Copied) KeepArchiveCopy(output.Release());
+    return result;
 }
 
 bool ExtractControlFolder(InstallerState& state, const std::string& archiveCopyPath, const std::string& workspaceBase) {

@@ -31,9 +31,12 @@ enum class CopyResult {
 // Finds the package in installerPath (before any certificate table), checks
 // its structure, and copies the archive to archiveCopyPath, a new file in
 // the workspace, in 10 MiB chunks. When the archive carries an integrity
-// record, its CRC-32 is computed during the copy and must match. Nothing is
-// copied from a package whose structure is damaged. A complete copy's handle
-// is kept (KeepArchiveCopy); any other end closes it, which deletes the copy.
+// record, its CRC-32 is computed during the copy and must match. A solid
+// package's stream is checked against its record first, then decompressed
+// into archiveCopyPath, which must then hold a whole ZIP archive; its
+// progress counts the installer's bytes read. Nothing is copied from a
+// package whose structure is damaged. A complete copy's handle is kept
+// (KeepArchiveCopy); any other end closes it, which deletes the copy.
 CopyResult CopyArchiveOut(InstallerState& state, const std::string& installerPath, const std::string& archiveCopyPath,
                           const CopyProgress& progress);
 

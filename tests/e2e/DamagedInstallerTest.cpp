@@ -1,5 +1,5 @@
 // Damaged and incomplete installers, as run_e2e.sh makes them from the
-// example package: each tells the user so in a box of its own, before any
+// "intact" packages, plain and solid: each tells the user so in a box of its own, before any
 // wizard, and ends with exit code 1 and no workspace left.
 
 #include "InstallerFixture.h"
@@ -15,13 +15,16 @@ constexpr DWORD kExitCouldNotStart = 1;
 class DamagedInstallerTest : public InstallerTest {};
 
 TEST_F(DamagedInstallerTest, EveryDamageIsToldBeforeAnyWizardWithExitCodeOne) {
-    // Whole, the same installer opens its wizard.
-    ASSERT_NE(OpenWizard("intact"), nullptr);
-    installer.Kill();
-    ASSERT_TRUE(RemoveWorkspaces());
+    // Whole, the same installers open their wizard.
+    for (const char* package : {"intact", "intact-solid"}) {
+        ASSERT_NE(OpenWizard(package), nullptr) << package;
+        installer.Kill();
+        ASSERT_TRUE(RemoveWorkspaces());
+    }
     for (const char* package : {"damaged-half", "damaged-last-byte", "damaged-in-trailer", "damaged-flipped",
                                 "damaged-trailer-outside", "damaged-entry-count", "damaged-garbage",
-                                "damaged-stub-alone", "damaged-signed-cut"}) {
+                                "damaged-stub-alone", "damaged-signed-cut", "damaged-solid-half",
+                                "damaged-solid-last-byte", "damaged-solid-flipped", "damaged-solid-forged"}) {
         SCOPED_TRACE(package);
         ASSERT_TRUE(Start(package));
         bool wizardSeen = false;

@@ -3,6 +3,8 @@
 // carries 200 MiB of random bytes, so the copy usually runs for a few hundred
 // milliseconds after the dialog appears; the test looks for the dialog every
 // millisecond and cancels only while the archive copy is still short.
+// "big-solid" is a solid package of 200 MiB of zeros: its stream is small,
+// and the time goes to decompressing it into the archive copy.
 
 #include "InstallerFixture.h"
 
@@ -19,9 +21,9 @@ protected:
     // still runs. Process start-up sometimes takes longer than a fast copy;
     // such a run cannot show a cancel during the copy, so it is ended and the
     // installer started again, a few times at most.
-    HWND CatchDialogDuringCopy() {
+    HWND CatchDialogDuringCopy(const std::string& package = "big") {
         for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-            if (!Start("big")) return nullptr;
+            if (!Start(package)) return nullptr;
             HWND dialog = installer.WaitForDialog(DialogKind::kExtraction, kWaitMs, 1);
             if (dialog == nullptr) break;
             if (CopiedBytes() < kBigPayloadBytes) return dialog;
@@ -71,6 +73,24 @@ TEST_F(ExtractionTest, CancelDuringCopyEndsWithoutWizardAndRemovesWorkspace) {
 
 TEST_F(ExtractionTest, ClosingExtractionDialogActsAsCancel) {
     HWND dialog = CatchDialogDuringCopy();
+    ASSERT_NE(dialog, nullptr);
+    Close(dialog);
+    EXPECT_TRUE(EndsWithoutWizard());
+}
+
+// Cancelled while the stream is decompressed, the installer ends as after
+// a cancelled copy: no wizard, no workspace, nothing placed.
+TEST_F(ExtractionTest, CancelDuringDecompressionEndsWithoutWizardAndLeavesNothing) {
+    const bool folderWasThere = PathExists(pkg::kDefaultFolder);
+    HWND dialog = CatchDialogDuringCopy("big-solid");
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, ctl::kExtractionCancel);
+    EXPECT_TRUE(EndsWithoutWizard());
+    EXPECT_EQ(PathExists(pkg::kDefaultFolder), folderWasThere);
+}
+
+TEST_F(ExtractionTest, ClosingTheDialogDuringDecompressionActsAsCancel) {
+    HWND dialog = CatchDialogDuringCopy("big-solid");
     ASSERT_NE(dialog, nullptr);
     Close(dialog);
     EXPECT_TRUE(EndsWithoutWizard());

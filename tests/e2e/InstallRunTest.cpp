@@ -780,6 +780,19 @@ TEST_F(InstallRunTest, SignedCopiesOfTheExampleInstallExactlyLikeIt) {
     }
 }
 
+// Solid builds of the example, as it is and signed: the stub decompresses
+// the archive and the installation goes on as from the plain one.
+TEST_F(InstallRunTest, SolidCopiesOfTheExampleInstallExactlyLikeIt) {
+    ASSERT_NO_FATAL_FAILURE(ForgetProduct(sample::kProduct));
+    for (const char* package : {"sample-app-solid", "sample-app-solid-signed"}) {
+        SCOPED_TRACE(package);
+        ASSERT_TRUE(RemoveTree(InstallFolder()));
+        InstallExample(package);
+        if (HasFatalFailure()) return;
+        installer.Kill();
+    }
+}
+
 // --- shortcuts ---
 
 // "shortcuts" lists, in this order: KX E2E Readme and KX E2E Filler in the

@@ -8,7 +8,10 @@ using namespace example;
 
 namespace {
 
-class SilentTest : public ExampleTest {};
+class SilentTest : public ExampleTest {
+protected:
+    std::string Outcome(const std::string& folder);
+};
 
 // Clicking through the wizard with its defaults, then /S into another
 // folder: the same files, list, shortcuts and entry, and no window at all.
@@ -62,6 +65,63 @@ TEST_F(SilentTest, SilentInstallDoesWhatClickingThroughTheDefaultsDoes) {
     }
     EXPECT_NE(text.find(" registry HKEY_LOCAL_MACHINE\\" + std::string(kUninstallKey)), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 13), "exit code 0\r\n");
+}
+
+// What an installation of the example leaves that must not depend on the
+// package's format: the files' bytes, the list, the shortcuts and their
+// targets, the entry's values; the install folder written as "<folder>".
+std::string SilentTest::Outcome(const std::string& folder) {
+    std::string outcome = Traces(folder);
+    std::vector<std::string> names = kPayload;
+    names.push_back("uninstall.exe");
+    for (const std::string& name : names) {
+        std::string bytes;
+        outcome += "\n" + name + ": " + (ReadFileBytes(folder + "\\" + name, &bytes) ? bytes : "(missing)");
+    }
+    for (const std::string& link : ExampleShortcuts()) {
+        std::string target;
+        std::string workingFolder;
+        if (ReadShellLink(link, &target, &workingFolder)) outcome += "\n" + link + " -> " + target + " in " + workingFolder;
+    }
+    for (const char* value : {"DisplayName", "UninstallString", "InstallLocation", "EstimatedSize", "NoModify",
+                              "QuietUninstallString"}) {
+        RegistryValue data;
+        if (ReadRegistryValue(HKEY_LOCAL_MACHINE, kUninstallKey, value, &data)) {
+            outcome += std::string("\n") + value + "=" + data.data;
+        }
+    }
+    for (size_t at = outcome.find(folder); at != std::string::npos; at = outcome.find(folder, at)) {
+        outcome.replace(at, folder.size(), "<folder>");
+    }
+    return outcome;
+}
+
+TEST_F(SilentTest, ASolidBuildOfTheExampleInstallsExactlyLikeThePlainOne) {
+    const std::string plainFolder = scratch_ + "\\Plain";
+    ASSERT_EQ(RunToEnd("sample-app", "/S /D=" + plainFolder), 0);
+    const std::string plain = Outcome(plainFolder);
+    EXPECT_NE(plain.find("uninstall.exe: MZ"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("Readme.lnk -> <folder>\\readme.txt"), std::string::npos) << plain;
+    RemoveExampleTraces();
+
+    const std::string solidFolder = scratch_ + "\\Solid";
+    const std::string log = scratch_ + "\\solid.log";
+    ASSERT_EQ(RunToEnd("sample-app-solid", "/S /LOG=" + log + " /D=" + solidFolder), 0);
+    EXPECT_FALSE(sawWindow_);
+    EXPECT_TRUE(Workspaces().empty());
+    EXPECT_EQ(Outcome(solidFolder), plain);
+    std::string text;
+    ASSERT_TRUE(ReadFileBytes(log, &text));
+    EXPECT_NE(text.find(" bytes, solid, CRC-32 matches its integrity record; "), std::string::npos) << text;
+}
+
+TEST_F(SilentTest, ACutSolidInstallerEndsWithExitCodeOneAndPlacesNothing) {
+    const std::string folder = scratch_ + "\\Cut";
+    EXPECT_EQ(RunToEnd("damaged-solid-half", "/S /D=" + folder), 1);
+    EXPECT_EQ(RunToEnd("damaged-solid-forged", "/S /D=" + folder), 1);
+    EXPECT_FALSE(sawWindow_);
+    EXPECT_TRUE(Workspaces().empty());
+    EXPECT_FALSE(PathExists(folder));
 }
 
 TEST_F(SilentTest, TheFolderSwitchPresetsTheFieldOfTheWizard) {

@@ -115,16 +115,26 @@ upgrade_files upgrade-v2
   sed 's/$/\r/' "$scratch/many-lines.txt"; printf '////\r\n'; } >"$scratch/src/upgrade-v2/%KXInstall%/fileinfo.txt"
 sed -i 's/^1\.0/2.0/' "$scratch/src/upgrade-v2/%KXInstall%/macros.txt"
 printf '%%program files%%\\%%ProductName%% 2\r\n' >"$scratch/src/upgrade-v2/%KXInstall%/def_install.txt"
+# Solid packages: 200 MiB of zeros make a small stream whose decompression
+# takes long enough to cancel; "intact-solid" is the damaged ones' source.
+package big-solid && head -c 209715200 /dev/zero >"$scratch/src/big-solid/data/zeros.bin"
+package intact-solid && head -c 1048576 /dev/urandom >"$scratch/src/intact-solid/data/noise.bin"
+solid_packages="big-solid intact-solid"
 
 # The example carries the uninstaller built beside the stub.
 for dir in "$scratch"/src/*; do
+    name=$(basename "$dir")
     with=""
-    case "$(basename "$dir")" in
+    case "$name" in
         sample-app | sample-app-user | sample-app-machine | sample-app-either | upgrade-v*)
             with="--uninstaller=$(dirname "$stub")/kxuninst.exe" ;;
     esac
-    "$kxpack" build "$dir" -o "$scratch/packages/$(basename "$dir").exe" --stub "$stub" $with >/dev/null
+    format=--plain
+    case " $solid_packages " in *" $name "*) format=--solid ;; esac
+    "$kxpack" build "$dir" -o "$scratch/packages/$name.exe" --stub "$stub" $format $with >/dev/null
 done
+"$kxpack" build "$scratch/src/sample-app" -o "$scratch/packages/sample-app-solid.exe" --stub "$stub" --solid \
+    "--uninstaller=$(dirname "$stub")/kxuninst.exe" >/dev/null
 
 # Signed installers, with a certificate made for this run only.
 p=$scratch/packages
@@ -134,6 +144,7 @@ openssl pkcs12 -export -out "$scratch/test.pfx" -inkey "$scratch/key.pem" -in "$
 sign() { osslsigncode sign "$@" -pkcs12 "$scratch/test.pfx" -pass test >/dev/null; }
 sign -in "$p/sample-app.exe" -out "$p/sample-app-signed.exe"
 sign -nest -in "$p/sample-app-signed.exe" -out "$p/sample-app-nested.exe"
+sign -in "$p/sample-app-solid.exe" -out "$p/sample-app-solid-signed.exe"
 
 size_of() { stat -c %s "$1"; }
 # le64 N: N as 8 little-endian bytes.
@@ -182,6 +193,24 @@ done
 cp "$stub" "$p/damaged-stub-alone.exe"
 signed_size=$(size_of "$p/sample-app-signed.exe")
 head -c $((signed_size - 100)) "$p/sample-app-signed.exe" >"$p/damaged-signed-cut.exe"
+# Damaged solid installers: cut, and a flipped byte in the stream, once with
+# the record left as it was and once with a record made to match, which only
+# the stream's own checks can find.
+good=$p/intact-solid.exe
+good_size=$(size_of "$good")
+archive_length=$(tail -c 8 "$good" | od -An -t u8 | tr -d ' ')
+archive_at=$((good_size - 8 - archive_length))
+stream_length=$((archive_length - 16))
+head -c $((good_size / 2)) "$good" >"$p/damaged-solid-half.exe"
+head -c $((good_size - 1)) "$good" >"$p/damaged-solid-last-byte.exe"
+cp "$good" "$p/damaged-solid-flipped.exe"
+at=$((archive_at + stream_length / 2))
+put_byte "$p/damaged-solid-flipped.exe" "$at" $((255 - $(byte_at "$good" "$at")))
+crc=$(head -c $((archive_at + stream_length)) "$p/damaged-solid-flipped.exe" | tail -c "$stream_length" |
+    gzip -c | tail -c 8 | od -An -t x4 -N 4 | tr -d ' ' | tr a-f A-F)
+{ head -c $((archive_at + stream_length)) "$p/damaged-solid-flipped.exe"; printf 'KXCRC32=%s' "$crc"; le64 "$archive_length"; } \
+    >"$p/damaged-solid-forged.exe"
+
 # A package without integrity record whose item data\marked.bin is damaged:
 # only the item's own CRC-32 can tell. The record is the end record's
 # comment, its last 16 bytes; the comment length goes to 0.

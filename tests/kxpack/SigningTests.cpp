@@ -60,12 +60,12 @@ protected:
     }
 
     // Builds the sample package with extra payload of the given size.
-    std::string BuildInstaller(const std::string& name, size_t extraBytes) {
+    std::string BuildInstaller(const std::string& name, size_t extraBytes, const std::string& mode = "--plain") {
         const std::string package = temp / (name + "-package");
         EXPECT_EQ(Shell("cp -R " + Quote(KX_SAMPLE_PACKAGE_DIR) + " " + Quote(package)).exitCode, 0);
         if (extraBytes > 0) WriteFile(package + "/data/extra.bin", Noise(extraBytes));
         const std::string installer = temp / (name + ".exe");
-        const RunResult run = RunKxpack({"build", package, "-o", installer, "--stub", KX_STUB_PATH});
+        const RunResult run = RunKxpack({"build", package, "-o", installer, "--stub", KX_STUB_PATH, mode});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         return installer;
     }
@@ -110,6 +110,40 @@ TEST_F(SigningTest, SignedInstallersOfEverySizeVerifyAndReadLikeUnsignedOnes) {
         }
         EXPECT_NE(ReadFile(nestedPath).size(), ReadFile(signedPath).size());
     }
+}
+
+// A solid installer is signed and read the same way: the certificate table
+// follows the trailer, and the stream's record still covers the stream.
+TEST_F(SigningTest, SignedSolidInstallersVerifyAndReadLikeUnsignedOnes) {
+    const std::string unsignedPath = BuildInstaller("solid", 70000, "--solid");
+    const std::string signedPath = temp / "solid-signed.exe";
+    const std::string nestedPath = temp / "solid-nested.exe";
+    ASSERT_EQ(Sign(unsignedPath, signedPath).exitCode, 0);
+    ASSERT_EQ(Sign(signedPath, nestedPath, true).exitCode, 0);
+    EXPECT_EQ(RunKxpack({"verify", unsignedPath}).out, unsignedPath + ": intact, solid, unsigned\n");
+    const std::string unsignedList = RunKxpack({"list", unsignedPath}).out;
+    ASSERT_FALSE(unsignedList.empty());
+    for (const std::string& path : {signedPath, nestedPath}) {
+        const Output signature = VerifySignature(path);
+        EXPECT_EQ(signature.exitCode, 0) << signature.text;
+        const RunResult verified = RunKxpack({"verify", path});
+        EXPECT_EQ(verified.exitCode, 0);
+        EXPECT_EQ(verified.out, path + ": intact, solid, signed\n");
+        EXPECT_EQ(RunKxpack({"list", path}).out, unsignedList);
+        const RunResult extracted = RunKxpack({"extract", path, path + "-out"});
+        EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+        EXPECT_TRUE(ReadFile(path + "-out/data/extra.bin") == Noise(70000)) << "extra.bin differs";
+    }
+    const std::string bytes = ReadFile(signedPath);
+    WriteFile(temp / "cut.exe", bytes.substr(0, bytes.size() - 100));
+    EXPECT_EQ(RunKxpack({"verify", temp / "cut.exe"}).exitCode, 1);
+    // Signing leaves the bytes before the table where they were.
+    const std::string unsignedBytes = ReadFile(unsignedPath);
+    const size_t streamAt = unsignedBytes.size() - 8 - ArchiveRegion(unsignedBytes).size();
+    std::string flipped = bytes;
+    flipped[streamAt + 40000] ^= 0x01;
+    WriteFile(temp / "flipped.exe", flipped);
+    EXPECT_EQ(RunKxpack({"verify", temp / "flipped.exe"}).exitCode, 1);
 }
 
 // Stub, archive and trailer put together by hand, to a length that is no

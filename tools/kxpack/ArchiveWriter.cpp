@@ -69,14 +69,16 @@ bool SetEntryAttributes(zip_t* archive, zip_uint64_t index, const PackageEntry& 
     return zip_file_set_external_attributes(archive, index, 0, ZIP_OPSYS_UNIX, mode << 16) == 0;
 }
 
-bool StoreEntry(zip_t* archive, const PackageEntry& entry, std::string* error) {
+bool StoreEntry(zip_t* archive, const PackageEntry& entry, PayloadMethod payloadMethod, std::string* error) {
     const zip_int64_t index = AddEntry(archive, entry);
     if (index < 0) {
         *error = LibzipError(archive, "cannot add", entry.path);
         return false;
     }
     const zip_uint64_t at = static_cast<zip_uint64_t>(index);
-    if (!entry.isFolder && zip_set_file_compression(archive, at, ZIP_CM_DEFLATE, 9) != 0) {
+    const bool stored = !entry.isControl && payloadMethod == PayloadMethod::Store;
+    if (!entry.isFolder && zip_set_file_compression(archive, at, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                                    stored ? 0 : 9) != 0) {
         *error = LibzipError(archive, "cannot set compression of", entry.name);
         return false;
     }
@@ -141,7 +143,8 @@ bool WriteIntegrityRecord(const std::string& zipPath, std::string* error) {
 
 }  // namespace
 
-bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& zipPath, std::string* error) {
+bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& zipPath, PayloadMethod payloadMethod,
+                  std::string* error) {
     int openError = 0;
     zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_EXCL, &openError);
     if (archive == nullptr) {
@@ -152,7 +155,7 @@ bool WriteArchive(const std::vector<PackageEntry>& entries, const std::string& z
         return false;
     }
     for (const PackageEntry& entry : entries) {
-        if (!StoreEntry(archive, entry, error)) {
+        if (!StoreEntry(archive, entry, payloadMethod, error)) {
             zip_discard(archive);
             return false;
         }

@@ -17,6 +17,7 @@
 #include "Commands.h"
 #include "PackageCheck.h"
 #include "PackageTree.h"
+#include "SolidArchive.h"
 #include "Uninstaller.h"
 #include "archive/PackageFormat.h"
 #include "archive/PackageLocator.h"
@@ -36,6 +37,7 @@ struct BuildOptions {
     bool fileInfoOnly = false;  // print the fileinfo.txt that would be made, build nothing
     bool addUninstaller = false;
     std::string uninstaller;  // --uninstaller=PATH; empty: look for the default one
+    bool solid = false;  // --solid: the archive as one .xz stream; --plain: deflated items
 };
 
 std::string SystemError(const std::string& what, const std::string& path) {
@@ -56,6 +58,8 @@ int ParseBuildArguments(const Arguments& args, BuildOptions* options) {
             (arg == "-o" ? options->output : options->stub) = args[++i];
         } else if (arg == "--fileinfo-only") {
             options->fileInfoOnly = true;
+        } else if (arg == "--solid" || arg == "--plain") {
+            options->solid = arg == "--solid";
         } else if (arg == "--uninstaller" || arg.compare(0, 14, "--uninstaller=") == 0) {
             options->addUninstaller = true;
             options->uninstaller = arg.size() > 14 ? arg.substr(14) : std::string();
@@ -309,6 +313,23 @@ bool AddUninstallerTo(const std::string& packageDir, const BuildOptions& options
     return AddUninstaller(entries, program, scratch, error);
 }
 
+// The plain archive at zipPath; for a solid package its payload stored and
+// the whole compressed into archivePath. The stub decompresses it into a
+// copy that its reader reads with 32-bit offsets, so that copy is bounded
+// like a plain installer.
+bool WriteChosenArchive(const std::vector<PackageEntry>& entries, bool solid, const std::string& zipPath,
+                        const std::string& archivePath, std::string* error) {
+    if (!solid) return WriteArchive(entries, zipPath, PayloadMethod::Deflate, error);
+    if (!WriteArchive(SolidOrder(entries), zipPath, PayloadMethod::Store, error)) return false;
+    const int64_t zipSize = FileSize(zipPath);
+    if (zipSize > kLargestInstaller) {
+        *error = "the solid archive would hold " + std::to_string(zipSize) +
+                 " bytes; the installer decompresses at most 2 GiB - 1";
+        return false;
+    }
+    return WriteSolidArchive(zipPath, archivePath, error);
+}
+
 }  // namespace
 
 // Without a fileinfo.txt of its own, a package places every payload file in
@@ -363,15 +384,21 @@ int RunBuild(const Arguments& args) {
         return Fail(error);
     }
     if (!FixTimes(&entries, &error)) return Fail(error);
-    const std::string archivePath = scratch.Path() + "/archive.zip";
+    const std::string zipPath = scratch.Path() + "/archive.zip";
     const std::string installerPath = scratch.Path() + "/installer.exe";
-    if (!WriteArchive(entries, archivePath, &error)) return Fail(error);
+    const std::string archivePath = options.solid ? scratch.Path() + "/archive.solid" : zipPath;
+    if (!WriteChosenArchive(entries, options.solid, zipPath, archivePath, &error)) return Fail(error);
     if (!AssembleInstaller(stub, archivePath, installerPath, &error)) return Fail(error);
     if (rename(installerPath.c_str(), options.output.c_str()) != 0) {
         return Fail(SystemError("cannot write", options.output));
     }
-    std::printf("%s: %zu items, archive %lld bytes\n", options.output.c_str(), entries.size(),
-                static_cast<long long>(FileSize(archivePath)));
+    if (options.solid) {
+        std::printf("%s: %zu items, solid archive %lld bytes of %lld\n", options.output.c_str(), entries.size(),
+                    static_cast<long long>(FileSize(archivePath)), static_cast<long long>(FileSize(zipPath)));
+    } else {
+        std::printf("%s: %zu items, archive %lld bytes\n", options.output.c_str(), entries.size(),
+                    static_cast<long long>(FileSize(archivePath)));
+    }
     return kExitOk;
 }
 

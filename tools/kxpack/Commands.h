@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "archive/PackageLocator.h"
+#include "platform/Platform.h"
 
 namespace kxpack {
 
@@ -32,8 +34,30 @@ struct ArchiveCloser {
 };
 using ArchivePtr = std::unique_ptr<ArchiveReaderState, ArchiveCloser>;
 
+// A solid installer's ZIP archive, decompressed as the installer does into
+// a temporary file, which goes with this object.
+class SolidCopy {
+public:
+    SolidCopy() = default;
+    ~SolidCopy();
+    SolidCopy(const SolidCopy&) = delete;
+    SolidCopy& operator=(const SolidCopy&) = delete;
+    // False with a short lower-case reason when the stream cannot be
+    // decompressed (or no temporary file made).
+    bool Decompress(platform::FileHandle installer, const package::PackageLocation& where, std::string* reason);
+    const std::string& Path() const { return path_; }
+    platform::FileHandle File() const { return file_; }
+    int64_t Length() const { return length_; }
+
+private:
+    int file_ = -1;
+    std::string path_;
+    int64_t length_ = 0;
+};
+
 // Opens path with the installer's archive reader and puts the item count in
-// *count. Null, after one line on stderr, when the file holds no archive.
+// *count; a solid installer's archive is decompressed first. Null, after one
+// line on stderr, when the file holds no archive.
 ArchivePtr OpenPackageForReading(const std::string& path, int32_t* count);
 
 // A short lower-case description of a reader result, for messages.

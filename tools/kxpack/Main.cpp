@@ -16,7 +16,8 @@ struct Command {
 
 // Adding a command means adding one line here and one Run function.
 constexpr Command kCommands[] = {
-    {"build", "build PACKAGE_DIR -o OUT.exe [--stub PATH] [--uninstaller[=PATH]] | --fileinfo-only", RunBuild},
+    {"build", "build PACKAGE_DIR -o OUT.exe [--solid | --plain] [--stub PATH] [--uninstaller[=PATH]] | --fileinfo-only",
+     RunBuild},
     {"list", "list [--info] FILE", RunList},
     {"extract", "extract FILE DIR", RunExtract},
     {"check", "check [--uninstaller] PACKAGE_DIR|FILE", RunCheck},
@@ -36,6 +37,11 @@ void PrintUsage(FILE* stream) {
                "         A package without %KXInstall%/fileinfo.txt gets one in the archive\n"
                "         that places every payload file in the install folder;\n"
                "         --fileinfo-only prints it instead of building.\n"
+               "         --plain (the default) deflates each item on its own; --solid\n"
+               "         stores the items and compresses the whole archive as one .xz\n"
+               "         stream (LZMA2, x86 branch filter), which the installer\n"
+               "         decompresses before it reads it: smaller, slower to build\n"
+               "         and to install.\n"
                "         --uninstaller adds KXInstall's uninstaller (kxuninst.exe beside kxpack,\n"
                "         else dist/kxuninst.exe, or PATH) as the payload item uninstall.exe,\n"
                "         with its fileinfo.txt line, uninstall.txt and, when the package has\n"
@@ -55,8 +61,10 @@ void PrintUsage(FILE* stream) {
                "         as \"50% of 100%\" is not taken for one.\n"
                "verify   checks an installer as the installer checks itself: the package\n"
                "         found before any signature, the archive's structure and its\n"
-               "         integrity record. Prints FILE: intact, signed | intact, unsigned |\n"
-               "         damaged: REASON; exit status 0 intact, 1 damaged.\n"
+               "         integrity record; a solid archive is also decompressed and the\n"
+               "         ZIP archive in it checked. Prints FILE: intact, signed | intact,\n"
+               "         unsigned | damaged: REASON (\"intact, solid, ...\" for a solid\n"
+               "         installer); exit status 0 intact, 1 damaged.\n"
                "\n"
                "Exit status: 0 success, 1 failure, 2 usage error.\n",
                stream);

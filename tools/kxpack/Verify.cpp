@@ -6,6 +6,22 @@
 #include "platform/Platform.h"
 
 namespace kxpack {
+namespace {
+
+// The installer decompresses a solid archive before it reads it, and calls
+// it damaged when the stream fails its checks or holds no whole ZIP archive.
+bool CheckSolidContents(platform::FileHandle file, const package::PackageLocation& where, std::string* reason) {
+    SolidCopy copy;
+    if (!copy.Decompress(file, where, reason)) return false;
+    package::PackageLocation inner;
+    if (!package::CheckPlainArchive(copy.File(), copy.Length(), &inner, reason)) {
+        *reason = "the solid archive's ZIP archive: " + *reason;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 int RunVerify(const Arguments& args) {
     if (args.size() != 1) return UsageError("verify takes exactly one FILE");
@@ -13,13 +29,15 @@ int RunVerify(const Arguments& args) {
     platform::UniqueFile file(platform::OpenFileForReading(path.c_str()));
     package::PackageLocation where;
     std::string reason = "the file cannot be opened";
-    const bool intact = file.IsOpen() && package::LocatePackage(file.Get(), &where, &reason) &&
+    bool intact = file.IsOpen() && package::LocatePackage(file.Get(), &where, &reason) &&
                         package::CheckIntegrity(file.Get(), where, &reason);
+    if (intact && where.isSolid) intact = CheckSolidContents(file.Get(), where, &reason);
     if (!intact) {
         std::printf("%s: damaged: %s\n", path.c_str(), reason.c_str());
         return kExitFailure;
     }
-    std::printf("%s: intact, %s\n", path.c_str(), where.isSigned ? "signed" : "unsigned");
+    std::printf("%s: intact, %s%s\n", path.c_str(), where.isSolid ? "solid, " : "",
+                where.isSigned ? "signed" : "unsigned");
     return kExitOk;
 }
 
