@@ -4,6 +4,8 @@
 // license text or the shortcuts to reach every row of the page table.
 
 #include "InstallerFixture.h"
+#include "platform/WideText.h"
+#include "resources/ResourceIds.h"
 
 using namespace e2e;
 
@@ -19,17 +21,23 @@ TEST_F(WizardPagesTest, OpensOnWelcomePageWithWelcomeTextAndNextExit) {
     EXPECT_EQ(WithoutCarriageReturns(ControlText(wizard, ctl::kText)), pkg::kWelcomeText);
     EXPECT_EQ(ControlText(wizard, ctl::kNext), "Next");
     EXPECT_EQ(ControlText(wizard, ctl::kPrevious), "Exit");
-    // The stub's icon (its frames are PNG images) loads and is the window's.
-    DWORD_PTR icon = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(wizard, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, kWaitMs, &icon));
-    EXPECT_NE(icon, 0u);
-    ICONINFO info = {};
-    ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(icon), &info));
-    BITMAP colour = {};
-    EXPECT_TRUE(info.hbmColor != nullptr && GetObjectW(info.hbmColor, sizeof colour, &colour) != 0);
-    EXPECT_EQ(colour.bmWidth, GetSystemMetrics(SM_CXICON));
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
+    // The stub's icon, whose frames are PNG images, loads at each of its sizes.
+    HMODULE stub = LoadLibraryExW(Widen(PackagePath("full")).c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(stub, nullptr);
+    for (int size : {16, 32, 48}) {
+        HICON icon = static_cast<HICON>(LoadImageW(stub, MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, size, size, 0));
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info = {};
+        BITMAP colour = {};
+        EXPECT_TRUE(GetIconInfo(icon, &info) && info.hbmColor != nullptr &&
+                    GetObjectW(info.hbmColor, sizeof colour, &colour) != 0 && colour.bmWidth == size)
+            << size;
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    FreeLibrary(stub);
     for (int hidden : {ctl::kFolder, ctl::kBrowse, ctl::kFolderPrompt, ctl::kLicensePrompt, ctl::kSummary,
                        ctl::kDesktop, ctl::kStartMenu, ctl::kQuickLaunch, ctl::kStatus, ctl::kCancel, ctl::kCredit}) {
         EXPECT_FALSE(ControlVisible(wizard, hidden)) << "control " << hidden;
