@@ -193,6 +193,14 @@ std::string KeepAside(Run& run, const std::string& path, std::string* aside) {
     return platform::RenameFile(path.c_str(), aside->c_str()) ? std::string() : SystemReason();
 }
 
+// Before a file is written whole at path: an existing one is renamed aside
+// (its name in *aside), else the new file is written to the journal. False
+// when neither could be done, and then nothing may be written.
+bool PrepareToWrite(Run& run, const std::string& path, std::string* aside) {
+    if (platform::PathExists(path.c_str())) return KeepAside(run, path, aside).empty();
+    return run.journal.NewFile(path);
+}
+
 // Puts the old file back at once after a replacement that failed, so that
 // Retry and Ignore see it as it was.
 void PutBackAside(const std::string& path, const std::string& aside) {
@@ -350,11 +358,7 @@ std::string ResolveShortcutFolder(Run& run, const ShortcutRecord& record, std::s
 // back if the run is undone.
 bool SaveRecordedLink(Run& run, const ShortcutRecord& record, const std::string& linkPath) {
     std::string aside;
-    if (platform::PathExists(linkPath.c_str())) {
-        if (!KeepAside(run, linkPath, &aside).empty()) return false;
-    } else if (!run.journal.NewFile(linkPath)) {
-        return false;
-    }
+    if (!PrepareToWrite(run, linkPath, &aside)) return false;
     if (run.view.CreateShellLink(record.target, FolderOf(record.target), linkPath)) return true;
     if (!aside.empty()) PutBackAside(linkPath, aside);
     return false;
@@ -474,11 +478,7 @@ void CarryEarlierItems(Run& run) {
 // aside first.
 bool CopyListBesideUninstaller(Run& run, const std::string& copyPath) {
     std::string aside;
-    if (platform::PathExists(copyPath.c_str())) {
-        if (!KeepAside(run, copyPath, &aside).empty()) return false;
-    } else if (!run.journal.NewFile(copyPath)) {
-        return false;
-    }
+    if (!PrepareToWrite(run, copyPath, &aside)) return false;
     std::fflush(run.list);
     return platform::CopyFileReplacing(run.listPath.c_str(), copyPath.c_str());
 }
@@ -529,11 +529,7 @@ bool StartUninstallList(Run& run) {
     run.CloseList();
     ReadEarlierList(run);
     std::string aside;
-    if (platform::PathExists(run.listPath.c_str())) {
-        if (!KeepAside(run, run.listPath, &aside).empty()) return false;
-    } else if (!run.journal.NewFile(run.listPath)) {
-        return false;
-    }
+    if (!PrepareToWrite(run, run.listPath, &aside)) return false;
     run.listInUtf8 = false;
     AddToList(run, ProductName(run.state.macroTable));
     if (run.state.scope != Scope::Legacy) AddToList(run, "scope=" + ScopeName(run.state.scope));
