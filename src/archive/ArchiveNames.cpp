@@ -4,8 +4,7 @@
 
 #include "archive/ArchiveReader.h"
 
-#include <zlib.h>
-
+#include "archive/Crc32.h"
 #include "archive/PackageFormat.h"
 #include "text/TextEncoding.h"
 #include "platform/Platform.h"
@@ -93,8 +92,7 @@ std::string UnicodePathField(const char* stored, size_t length, const unsigned c
         if (data + size > extraLength) break;
         if (id == kUnicodePathId && size > 5 && extra[data] == 1) {
             const uint32_t nameCrc = package::ReadLe32(extra + data + 1);
-            const uLong storedCrc =
-                crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(stored), static_cast<uInt>(length));
+            const uint32_t storedCrc = UpdateCrc32(0, stored, length);
             if (nameCrc != storedCrc) return std::string();
             return std::string(reinterpret_cast<const char*>(extra + data + 5), size - 5);
         }

@@ -1,7 +1,5 @@
 #include "archive/ArchiveReader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "archive/Crc32.h"
+#include "archive/Inflater.h"
 #include "archive/PackageFormat.h"
 #include "text/TextEncoding.h"
 #include "platform/Platform.h"
@@ -88,7 +87,6 @@ struct ArchiveReaderState {
     bool lastDosValid = false;
 
     std::unique_ptr<unsigned char[]> inputBuffer;
-    std::unique_ptr<unsigned char[]> outputBuffer;
     std::string baseFolder;
 
     // The part of the file read last for small reads (see ReadExactly).
@@ -96,15 +94,8 @@ struct ArchiveReaderState {
     int64_t windowStart = -1;
     uint32_t windowLength = 0;
 
-    // One inflater for every item, reset between them: setting one up costs
-    // more than a small file's data.
-    struct Inflater {
-        z_stream stream{};
-        bool ready = false;
-        ~Inflater() {
-            if (ready) inflateEnd(&stream);
-        }
-    } inflater;
+    // One inflater for every deflated item, made when the first comes.
+    InflaterPointer inflater;
 };
 
 namespace {
@@ -427,68 +418,60 @@ bool WriteToSink(const ItemSink& sink, const unsigned char* data, uint32_t size)
     return true;
 }
 
+// Where the inflater reads the current item's compressed bytes from.
+struct ItemSource {
+    ArchiveReaderState* state;
+    int64_t position;
+    uint32_t remaining;
+};
+
+int64_t ReadItemPiece(void* context, unsigned char* buffer, uint32_t size) {
+    ItemSource* source = static_cast<ItemSource*>(context);
+    const uint32_t want = std::min(source->remaining, size);
+    if (want == 0) return 0;
+    const int64_t got = ReadItemData(source->state, source->position, buffer, want);
+    if (got <= 0) return -1;
+    source->position += got;
+    source->remaining -= static_cast<uint32_t>(got);
+    return got;
+}
+
+struct CheckedSink {
+    const ItemSink* target;
+    uint32_t crc;
+};
+
+bool WriteCheckedPiece(void* context, const unsigned char* data, uint32_t size) {
+    CheckedSink* sink = static_cast<CheckedSink*>(context);
+    sink->crc = UpdateCrc32(sink->crc, data, size);
+    return WriteToSink(*sink->target, data, size);
+}
+
 // Streams the current item's data into the target, checking its size
 // and CRC-32 at the end.
 ArchiveResult CopyItemData(ArchiveReaderState* state, const ItemSink& target) {
     const CentralHeader& h = state->current;
-    if (!state->inputBuffer) state->inputBuffer.reset(new unsigned char[kBufferSize]);
-    if (!state->outputBuffer) state->outputBuffer.reset(new unsigned char[kBufferSize]);
-    unsigned char* input = state->inputBuffer.get();
-    unsigned char* output = state->outputBuffer.get();
-
-    z_stream& stream = state->inflater.stream;
-    const bool deflated = h.method == kMethodDeflated;
-    if (deflated && !state->inflater.ready) {
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return ArchiveResult::InflateFailed;
-        state->inflater.ready = true;
-    } else if (deflated && inflateReset(&stream) != Z_OK) {
-        return ArchiveResult::InflateFailed;
+    ItemSource source{state, state->dataStart + state->bytesBefore, h.compressedSize};
+    CheckedSink sink{&target, 0};
+    uint32_t produced = 0;
+    if (h.method == kMethodDeflated) {
+        if (!state->inflater) state->inflater = NewInflater();
+        if (!state->inflater) return ArchiveResult::InflateFailed;
+        const InflateResult inflated = Inflate(state->inflater.get(), InflateInput{ReadItemPiece, &source},
+                                               InflateOutput{WriteCheckedPiece, &sink}, h.uncompressedSize, &produced);
+        if (inflated == InflateResult::WriteFailed) return ArchiveResult::WriteFailed;
+        if (inflated != InflateResult::Ok) return ArchiveResult::InflateFailed;
+    } else {
+        if (!state->inputBuffer) state->inputBuffer.reset(new unsigned char[kBufferSize]);
+        unsigned char* input = state->inputBuffer.get();
+        while (produced < h.uncompressedSize) {
+            const int64_t got = ReadItemPiece(&source, input, std::min(kBufferSize, h.uncompressedSize - produced));
+            if (got <= 0) return ArchiveResult::InflateFailed;  // the data ended before the item did
+            if (!WriteCheckedPiece(&sink, input, static_cast<uint32_t>(got))) return ArchiveResult::WriteFailed;
+            produced += static_cast<uint32_t>(got);
+        }
     }
-    stream.next_in = nullptr;
-    stream.avail_in = 0;
-
-    int64_t position = state->dataStart + state->bytesBefore;
-    uint32_t remainingCompressed = h.compressedSize;
-    uint32_t remainingUncompressed = h.uncompressedSize;
-    uint32_t crc = 0;
-    bool streamEnded = false;
-
-    while (remainingUncompressed > 0 && !streamEnded) {
-        if (stream.avail_in == 0 && remainingCompressed > 0) {
-            const uint32_t want = std::min(remainingCompressed, kBufferSize);
-            const int64_t got = ReadItemData(state, position, input, want);
-            if (got <= 0) return ArchiveResult::InflateFailed;
-            position += got;
-            remainingCompressed -= static_cast<uint32_t>(got);
-            stream.next_in = input;
-            stream.avail_in = static_cast<uInt>(got);
-        }
-        const uint32_t room = std::min(remainingUncompressed, kBufferSize);
-        uint32_t produced = 0;
-        if (deflated) {
-            stream.next_out = output;
-            stream.avail_out = room;
-            const int status = inflate(&stream, Z_SYNC_FLUSH);
-            if (status == Z_STREAM_END) {
-                streamEnded = true;
-            } else if (status != Z_OK && !(status == Z_BUF_ERROR && stream.avail_in == 0 && remainingCompressed > 0)) {
-                return ArchiveResult::InflateFailed;
-            }
-            produced = room - stream.avail_out;
-        } else {
-            produced = std::min(room, static_cast<uint32_t>(stream.avail_in));
-            if (produced > 0) std::memcpy(output, stream.next_in, produced);  // no input yet: next_in is null
-            stream.next_in += produced;
-            stream.avail_in -= produced;
-        }
-        if (produced == 0 && !streamEnded && stream.avail_in == 0 && remainingCompressed == 0) {
-            return ArchiveResult::InflateFailed;  // the data ended before the item did
-        }
-        if (produced > 0 && !WriteToSink(target, output, produced)) return ArchiveResult::WriteFailed;
-        crc = UpdateCrc32(crc, output, produced);
-        remainingUncompressed -= produced;
-    }
-    if (remainingUncompressed != 0 || crc != h.crc) return ArchiveResult::ChecksumFailed;
+    if (produced != h.uncompressedSize || sink.crc != h.crc) return ArchiveResult::ChecksumFailed;
     return ArchiveResult::Ok;
 }
 

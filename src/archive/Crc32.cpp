@@ -29,8 +29,7 @@ constexpr CrcTable MakeCrcTable() {
 constexpr CrcTable kCrcTable = MakeCrcTable();
 
 // A byte at a time: for the few bytes the folding leaves, and for
-// processors without carry-less multiplication. (zlib's own is not used:
-// the shipped programs hand zlib this one, see ZlibChecks.cpp.)
+// processors without carry-less multiplication.
 uint32_t TableCrc32(uint32_t crc, const unsigned char* data, size_t size) {
     crc = ~crc;
     for (; size > 0; --size) crc = kCrcTable.entries[(crc ^ *data++) & 0xFF] ^ (crc >> 8);
