@@ -3,7 +3,10 @@
 // compresses, and our decoder must give the contents back exactly, in
 // pieces of sizes the input also chooses.
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "XzTestSupport.h"
@@ -30,14 +33,18 @@ Bytes Contents(const uint8_t* data, size_t size) {
     return out;
 }
 
-// liblzma's stream of contents. The one-block encoder is kept from run to
-// run: liblzma then reuses its tables when the sizes stay the same, where a
-// fresh encoder would map and clear megabytes each run. (liblzma 5.4's
-// multi-block encoder overruns its buffer when reused with another block
-// size: that one is made afresh.)
-Bytes CompressReusing(const Bytes& contents, const xztest::XzOptions& options) {
-    static lzma_stream single = LZMA_STREAM_INIT;
+// liblzma's stream of contents. The single-threaded encoders are kept from
+// run to run, one for each dictionary size and match finder: liblzma reuses
+// its tables while those stay the same, where a fresh encoder maps and
+// clears megabytes each run. flushEvery > 0 ends a block every so many
+// bytes (blocks without sizes in their headers, as the packer's one is).
+// (liblzma 5.4's multi-threaded encoder, whose blocks carry their sizes,
+// overruns its buffer when reused with another block size: that one is
+// made afresh.)
+Bytes CompressReusing(const Bytes& contents, const xztest::XzOptions& options, size_t flushEvery) {
     if (options.blockSize != 0) return xztest::Compress(contents, options);
+    // Never destroyed: they live as long as the process.
+    static auto& encoders = *new std::map<std::pair<uint32_t, int>, lzma_stream>;
     lzma_options_lzma lzma2{};
     if (lzma_lzma_preset(&lzma2, options.preset)) return {};
     lzma2.dict_size = options.dictionary;
@@ -48,17 +55,27 @@ Bytes CompressReusing(const Bytes& contents, const xztest::XzOptions& options) {
     if (options.x86) filters[n++] = {LZMA_FILTER_X86, options.x86Start != 0 ? &bcj : nullptr};
     filters[n++] = {LZMA_FILTER_LZMA2, &lzma2};
     filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
-    lzma_stream& s = single;
+    const auto key = std::make_pair(options.dictionary, static_cast<int>(lzma2.mf));
+    auto found = encoders.find(key);
+    if (found == encoders.end()) found = encoders.emplace(key, lzma_stream(LZMA_STREAM_INIT)).first;
+    lzma_stream& s = found->second;
     lzma_ret ret = lzma_stream_encoder(&s, filters, options.check);
     if (ret != LZMA_OK) return {};
-    Bytes out(lzma_stream_buffer_bound(contents.size()) + 4096);
-    s.next_in = contents.data();
-    s.avail_in = contents.size();
+    Bytes out(lzma_stream_buffer_bound(contents.size()) + 4096 + (flushEvery ? 96 * (contents.size() / flushEvery) : 0));
     s.next_out = out.data();
     s.avail_out = out.size();
-    ret = lzma_code(&s, LZMA_FINISH);
+    size_t at = 0;
+    do {
+        const size_t piece = flushEvery ? std::min(flushEvery, contents.size() - at) : contents.size() - at;
+        s.next_in = contents.data() + at;
+        s.avail_in = piece;
+        at += piece;
+        const bool last = at == contents.size();
+        ret = lzma_code(&s, last ? LZMA_FINISH : LZMA_FULL_FLUSH);
+        if (ret != LZMA_STREAM_END || s.avail_in != 0) return {};  // a flush done also ends so
+    } while (at < contents.size());
     out.resize(out.size() - s.avail_out);
-    return ret == LZMA_STREAM_END ? out : Bytes{};
+    return out;
 }
 
 }  // namespace
@@ -77,9 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.x86 = (data[1] & 0x10) != 0;
     options.x86Start = (data[1] & 0x20) != 0 ? uint32_t(data[2]) << 4 : 0;
     options.check = kChecks[(data[1] >> 6) & 3];
-    options.blockSize = (data[2] & 7) == 1 ? 100 + data[3] * 61u : 0;  // many blocks: one run in eight
+    // Many blocks: one run in eight ends them by flushes, one in 64 has the
+    // threaded encoder write their sizes too.
+    const bool manyBlocks = (data[2] & 7) == 1;
+    options.blockSize = manyBlocks && (data[3] & 0x38) == 0 ? 100 + data[3] * 61u : 0;
+    const size_t flushEvery = manyBlocks ? 100 + data[3] * 61u : 0;
     const Bytes contents = Contents(data + 4, size - 4);
-    const Bytes stream = CompressReusing(contents, options);
+    const Bytes stream = CompressReusing(contents, options, flushEvery);
     if (stream.empty()) std::abort();  // liblzma refused options the packer may use
     const size_t inPiece = 1 + data[3] % 97 * (data[2] >> 1);
     const size_t outPiece = 1 + data[2] * 131u;
