@@ -15,6 +15,7 @@
 
 #include "startup/PackageLoader.h"
 #include "state/Workspace.h"
+#include "BenchTiming.h"
 
 namespace {
 
@@ -78,17 +79,14 @@ double CopyOnce(const std::string& installer) {
     const auto start = std::chrono::steady_clock::now();
     const CopyResult result = CopyArchiveOut(state, installer, ArchiveCopyPath(), CopyProgress());
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // The copy is held, as in an installer, until released; releasing it
+    // deletes it, so the next copy is a new file again, as the loader wants.
+    ReleaseArchiveCopy();
     if (result != CopyResult::Copied) {
         std::fprintf(stderr, "copy-out of %s failed\n", installer.c_str());
         std::exit(1);
     }
     return ms;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

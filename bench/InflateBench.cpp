@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "archive/Inflater.h"
+#include "BenchTiming.h"
 
 namespace {
 
@@ -73,20 +74,6 @@ std::vector<Item> LoadItems(const char* list, size_t* total, size_t* compressed)
     std::fclose(names);
     return items;
 }
-
-struct Timing {
-    double wall = -1;
-    double cpu = -1;
-};
-
-struct Stopwatch {
-    Clock::time_point wall = Clock::now();
-    std::clock_t cpu = std::clock();
-    Timing Stop(bool right) const {
-        if (!right) return {};
-        return {std::chrono::duration<double>(Clock::now() - wall).count(), double(std::clock() - cpu) / CLOCKS_PER_SEC};
-    }
-};
 
 struct Check {
     const Bytes* original;
@@ -158,12 +145,6 @@ Timing DecodeZlib(const std::vector<Item>& items) {
     }
     inflateEnd(&z);
     return watch.Stop(right);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "archive/XzDecoder.h"
 #include "archive/XzFile.h"
+#include "BenchTiming.h"
 
 namespace {
 
@@ -58,23 +59,6 @@ Bytes Compress(const Bytes& data, uint32_t preset, bool x86) {
     return out;
 }
 
-// Wall-clock and processor seconds of one decode; negative when the output
-// differs from the original. Processor time is shown beside the wall clock:
-// on a shared machine the wall clock also counts the others' load.
-struct Timing {
-    double wall = -1;
-    double cpu = -1;
-};
-
-struct Stopwatch {
-    Clock::time_point wall = Clock::now();
-    std::clock_t cpu = std::clock();
-    Timing Stop(bool right) const {
-        if (!right) return {};
-        return {std::chrono::duration<double>(Clock::now() - wall).count(), double(std::clock() - cpu) / CLOCKS_PER_SEC};
-    }
-};
-
 Timing DecodeOurs(const Bytes& stream, const Bytes& original) {
     const Stopwatch watch;
     xz::XzDecoder decoder(xz::kMaxSolidDictionary);
@@ -112,12 +96,6 @@ Timing DecodeLiblzma(const Bytes& stream, const Bytes& original) {
     }
     lzma_end(&s);
     return watch.Stop(ret == LZMA_STREAM_END && out == original.size());
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
