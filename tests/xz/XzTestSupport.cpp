@@ -29,7 +29,10 @@ Bytes Compress(const Bytes& data, const XzOptions& options) {
         ret = lzma_stream_encoder(&s, filters, options.check);
     }
     if (ret != LZMA_OK) return {};
-    Bytes out(lzma_stream_buffer_bound(data.size()) + 4096);
+    // Each block adds its header, padding, check and index record to the
+    // bound of one block: room for them when the blocks are small.
+    const size_t blocks = options.blockSize != 0 ? data.size() / options.blockSize + 1 : 1;
+    Bytes out(lzma_stream_buffer_bound(data.size()) + 4096 + blocks * 128);
     s.next_in = data.data();
     s.avail_in = data.size();
     s.next_out = out.data();
