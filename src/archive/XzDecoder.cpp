@@ -55,6 +55,8 @@ XzDecoder::XzDecoder(uint32_t maxDictionary) : maxDictionary_(maxDictionary), lz
 
 XzDecoder::~XzDecoder() = default;
 
+void XzDecoder::Restart() { static_cast<XzStreamState&>(*this) = XzStreamState(); }
+
 XzStatus XzDecoder::Decode(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
                            size_t* produced) {
     size_t inPos = 0, outPos = 0;

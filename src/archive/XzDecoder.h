@@ -24,42 +24,12 @@ enum class LzmaResult;
 // not be allocated).
 enum class XzStatus { needMore, streamEnd, damaged, tooLarge };
 
-class XzDecoder {
-public:
-    explicit XzDecoder(uint32_t maxDictionary);  // bytes
-    ~XzDecoder();
-    XzDecoder(const XzDecoder&) = delete;
-    XzDecoder& operator=(const XzDecoder&) = delete;
-
-    // Consumes from in and writes to out; *consumed and *produced say how
-    // much. Call again with more input or more output room until streamEnd
-    // or a failure; after a failure every call fails the same way. Input
-    // after the stream's end is damaged.
-    XzStatus Decode(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
-                    size_t* produced);
-
-private:
+// What a decoder knows of the stream it is decoding: all that starts afresh
+// with each stream.
+struct XzStreamState {
     enum class Stage { streamHeader, blockStart, blockHeader, blockData, blockPadding, blockCheck, index, streamFooter, done };
     enum class IndexField { count, unpadded, uncompressed, padding, crc };
 
-    XzStatus TakeByte(uint8_t b);
-    XzStatus TakeStreamHeader();
-    XzStatus TakeBlockHeader();
-    XzStatus TakeFilters(const uint8_t* header, size_t end, size_t pos, int filters);
-    XzStatus StartBlock(uint32_t dictionarySize);
-    XzStatus DecodeBlockData(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
-                             size_t* produced);
-    LzmaResult DecodeFiltered(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
-                              size_t* produced);
-    XzStatus EndBlockData();
-    XzStatus TakeBlockCheck();
-    XzStatus TakeIndexByte(uint8_t b);
-    XzStatus TakeIndexField(uint64_t value);
-    XzStatus TakeStreamFooter();
-    void UpdateCheck(const uint8_t* data, size_t size);
-
-    const uint32_t maxDictionary_;
-    std::unique_ptr<Lzma2Decoder> lzma2_;
     Stage stage_ = Stage::streamHeader;
     XzStatus failure_ = XzStatus::needMore;  // once failed, the failure
 
@@ -99,6 +69,44 @@ private:
     uint32_t vliBytes_ = 0;
     uint64_t indexSize_ = 0;
     uint32_t indexCrc_ = 0;
+};
+
+class XzDecoder : private XzStreamState {
+public:
+    explicit XzDecoder(uint32_t maxDictionary);  // bytes
+    ~XzDecoder();
+    XzDecoder(const XzDecoder&) = delete;
+    XzDecoder& operator=(const XzDecoder&) = delete;
+
+    // Consumes from in and writes to out; *consumed and *produced say how
+    // much. Call again with more input or more output room until streamEnd
+    // or a failure; after a failure every call fails the same way. Input
+    // after the stream's end is damaged.
+    XzStatus Decode(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
+                    size_t* produced);
+    // Starts on a new stream, as a new decoder would, but keeps the
+    // dictionary's memory for the next stream's blocks.
+    void Restart();
+
+private:
+    XzStatus TakeByte(uint8_t b);
+    XzStatus TakeStreamHeader();
+    XzStatus TakeBlockHeader();
+    XzStatus TakeFilters(const uint8_t* header, size_t end, size_t pos, int filters);
+    XzStatus StartBlock(uint32_t dictionarySize);
+    XzStatus DecodeBlockData(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
+                             size_t* produced);
+    LzmaResult DecodeFiltered(const uint8_t* in, size_t inSize, size_t* consumed, uint8_t* out, size_t outSize,
+                              size_t* produced);
+    XzStatus EndBlockData();
+    XzStatus TakeBlockCheck();
+    XzStatus TakeIndexByte(uint8_t b);
+    XzStatus TakeIndexField(uint64_t value);
+    XzStatus TakeStreamFooter();
+    void UpdateCheck(const uint8_t* data, size_t size);
+
+    const uint32_t maxDictionary_;
+    std::unique_ptr<Lzma2Decoder> lzma2_;
 };
 
 }  // namespace xz

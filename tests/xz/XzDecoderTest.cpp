@@ -201,4 +201,36 @@ TEST(XzDecoder, AnythingAfterTheStreamIsDamaged) {
     EXPECT_EQ(XzStatus::damaged, decoder.Decode(&more, 1, &consumed, out.data(), out.size(), &produced));
 }
 
+// One decoder restarted for stream after stream, whatever the last one did:
+// each decodes as with a new decoder, the window kept or grown as it needs.
+TEST(XzDecoder, RestartedDecoderDecodesEachStreamAfresh) {
+    XzOptions x86;
+    x86.x86 = true;
+    x86.check = LZMA_CHECK_SHA256;
+    x86.dictionary = 4u << 10;
+    XzOptions many;
+    many.blockSize = 3000;
+    many.check = LZMA_CHECK_CRC32;
+    many.dictionary = 1u << 20;
+    const Bytes code = X86LikeData(20000, 3), mixed = MixedData(20000, 4);
+    const Bytes first = Compress(code, x86), second = Compress(mixed, many), third = Compress(mixed, {});
+    ASSERT_FALSE(first.empty() || second.empty() || third.empty());
+    Bytes cut(second.begin(), second.begin() + static_cast<ptrdiff_t>(second.size() / 2));
+    Bytes flipped = third;
+    flipped[flipped.size() / 2] ^= 0x10;
+
+    xz::XzDecoder decoder(xz::kMaxSolidDictionary);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(code, DecodeXz(decoder, first, 7, 333).out);
+        EXPECT_TRUE(DecodeXz(decoder, cut, SIZE_MAX, 1 << 16).cutShort);  // left midway through a block
+        const Decoded manyBlocks = DecodeXz(decoder, second, 1000, 1 << 16);
+        EXPECT_EQ(XzStatus::streamEnd, manyBlocks.status);
+        EXPECT_EQ(mixed, manyBlocks.out);
+        EXPECT_EQ(XzStatus::damaged, DecodeXz(decoder, flipped, SIZE_MAX, 1 << 16).status);
+        const Decoded oneBlock = DecodeXz(decoder, third, SIZE_MAX, 4096);
+        EXPECT_EQ(XzStatus::streamEnd, oneBlock.status);
+        EXPECT_EQ(mixed, oneBlock.out);
+    }
+}
+
 }  // namespace

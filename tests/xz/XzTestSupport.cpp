@@ -64,8 +64,13 @@ bool ReferenceDecode(const Bytes& stream, Bytes* out, uint64_t memoryLimit) {
 }
 
 Decoded DecodeXz(const Bytes& stream, size_t inPiece, size_t outPiece, uint32_t maxDictionary) {
-    Decoded result;
     xz::XzDecoder decoder(maxDictionary);
+    return DecodeXz(decoder, stream, inPiece, outPiece);
+}
+
+Decoded DecodeXz(xz::XzDecoder& decoder, const Bytes& stream, size_t inPiece, size_t outPiece) {
+    Decoded result;
+    decoder.Restart();
     std::vector<uint8_t> room(outPiece);
     size_t pos = 0;
     int idle = 0;

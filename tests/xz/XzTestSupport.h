@@ -43,6 +43,8 @@ struct Decoded {
 // out before the stream's end.
 Decoded DecodeXz(const Bytes& stream, size_t inPiece = SIZE_MAX, size_t outPiece = 1 << 16,
                  uint32_t maxDictionary = xz::kMaxSolidDictionary);
+// The same with a decoder already made, restarted first.
+Decoded DecodeXz(xz::XzDecoder& decoder, const Bytes& stream, size_t inPiece, size_t outPiece);
 
 // Text-like and binary runs with repeats at short and long distances.
 Bytes MixedData(size_t size, uint32_t seed);
