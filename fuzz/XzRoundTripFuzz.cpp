@@ -36,43 +36,46 @@ Bytes Contents(const uint8_t* data, size_t size) {
     return out;
 }
 
-// The packer's filters: LZMA2 at options' preset and dictionary, after the
-// x86 filter when asked. They point into lzma2 and bcj.
-void MakeFilters(const xztest::XzOptions& options, lzma_options_lzma& lzma2, lzma_options_bcj& bcj,
-                 lzma_filter (&filters)[3]) {
-    lzma2.dict_size = options.dictionary;
-    bcj.start_offset = options.x86Start;
-    int n = 0;
-    if (options.x86) filters[n++] = {LZMA_FILTER_X86, options.x86Start != 0 ? &bcj : nullptr};
-    filters[n++] = {LZMA_FILTER_LZMA2, &lzma2};
-    filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
-}
-
 // The encoders are kept from run to run, one for each dictionary size,
 // match finder and filter chain: liblzma reuses its tables while those stay
 // the same, where a fresh encoder maps and clears megabytes each run. Never
 // destroyed: they live as long as the process.
 using KeptEncoders = std::map<std::tuple<uint32_t, int, bool>, lzma_stream>;
 
-lzma_stream& KeptEncoder(KeptEncoders& encoders, const lzma_options_lzma& lzma2, bool x86) {
-    const auto key = std::make_tuple(lzma2.dict_size, static_cast<int>(lzma2.mf), x86);
-    auto found = encoders.find(key);
-    if (found == encoders.end()) found = encoders.emplace(key, lzma_stream(LZMA_STREAM_INIT)).first;
-    return found->second;
-}
+// The packer's filters for options (LZMA2 at their preset and dictionary,
+// after the x86 filter when asked) and the kept encoder for them. Made in
+// place: the chain points into the options beside it.
+struct PackerEncoder {
+    lzma_options_lzma lzma2{};
+    lzma_options_bcj bcj{};
+    lzma_filter filters[3]{};
+    lzma_stream* stream = nullptr;
+
+    PackerEncoder(const PackerEncoder&) = delete;
+    PackerEncoder(KeptEncoders& encoders, const xztest::XzOptions& options) {
+        if (lzma_lzma_preset(&lzma2, options.preset)) return;  // no such preset: stream stays null
+        lzma2.dict_size = options.dictionary;
+        bcj.start_offset = options.x86Start;
+        int n = 0;
+        if (options.x86) filters[n++] = {LZMA_FILTER_X86, options.x86Start != 0 ? &bcj : nullptr};
+        filters[n++] = {LZMA_FILTER_LZMA2, &lzma2};
+        filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
+        const auto key = std::make_tuple(lzma2.dict_size, static_cast<int>(lzma2.mf), options.x86);
+        auto found = encoders.find(key);
+        if (found == encoders.end()) found = encoders.emplace(key, lzma_stream(LZMA_STREAM_INIT)).first;
+        stream = &found->second;
+    }
+};
 
 // liblzma's stream of contents, in one block or, with flushEvery > 0, a
 // block every so many bytes; either way without sizes in the block headers,
 // as the packer writes them.
 Bytes CompressStream(const Bytes& contents, const xztest::XzOptions& options, size_t flushEvery) {
     static auto& encoders = *new KeptEncoders;
-    lzma_options_lzma lzma2{};
-    if (lzma_lzma_preset(&lzma2, options.preset)) return {};
-    lzma_options_bcj bcj{};
-    lzma_filter filters[3];
-    MakeFilters(options, lzma2, bcj, filters);
-    lzma_stream& s = KeptEncoder(encoders, lzma2, options.x86);
-    lzma_ret ret = lzma_stream_encoder(&s, filters, options.check);
+    PackerEncoder encoder(encoders, options);
+    if (!encoder.stream) return {};
+    lzma_stream& s = *encoder.stream;
+    lzma_ret ret = lzma_stream_encoder(&s, encoder.filters, options.check);
     if (ret != LZMA_OK) return {};
     Bytes out(lzma_stream_buffer_bound(contents.size()) + 4096 + (flushEvery ? 96 * (contents.size() / flushEvery) : 0));
     s.next_out = out.data();
@@ -96,12 +99,9 @@ Bytes CompressStream(const Bytes& contents, const xztest::XzOptions& options, si
 // (liblzma's threaded one starts threads and fresh tables every run).
 Bytes CompressSizedBlocks(const Bytes& contents, const xztest::XzOptions& options, size_t blockSize) {
     static auto& encoders = *new KeptEncoders;
-    lzma_options_lzma lzma2{};
-    if (lzma_lzma_preset(&lzma2, options.preset)) return {};
-    lzma_options_bcj bcj{};
-    lzma_filter filters[3];
-    MakeFilters(options, lzma2, bcj, filters);
-    lzma_stream& s = KeptEncoder(encoders, lzma2, options.x86);
+    PackerEncoder encoder(encoders, options);
+    if (!encoder.stream) return {};
+    lzma_stream& s = *encoder.stream;
     lzma_stream_flags flags{};
     flags.check = options.check;
     Bytes out(LZMA_STREAM_HEADER_SIZE);
@@ -114,7 +114,7 @@ Bytes CompressSizedBlocks(const Bytes& contents, const xztest::XzOptions& option
         const size_t piece = std::min(blockSize, contents.size() - at);
         lzma_block block{};
         block.check = options.check;
-        block.filters = filters;
+        block.filters = encoder.filters;
         block.compressed_size = block.uncompressed_size = LZMA_VLI_UNKNOWN;
         if (lzma_block_header_size(&block) != LZMA_OK || lzma_block_encoder(&s, &block) != LZMA_OK) return {};
         data.resize(lzma_block_buffer_bound(piece));
