@@ -8,11 +8,9 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -22,7 +20,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Clock = std::chrono::steady_clock;
 constexpr size_t kCap = 170000000;  // about the real payload's size
 constexpr uint32_t kPiece = 65536;
 
